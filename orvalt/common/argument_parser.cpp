@@ -1,0 +1,220 @@
+#include "orvalt/common/argument_parser.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include <CLI/CLI.hpp>
+
+namespace orvalt::common {
+namespace {
+
+constexpr std::size_t kHelpColumn = 24;
+constexpr std::size_t kUsageWidth = 100;
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+std::string strip_dashes(const std::string& name) {
+  return name.substr(name.find_first_not_of('-'));
+}
+
+std::string join(const std::vector<std::string>& items, const std::string& separator) {
+  std::string joined;
+  for (const auto& item : items) {
+    if (!joined.empty()) joined += separator;
+    joined += item;
+  }
+  return joined;
+}
+
+}  // namespace
+
+ArgumentParser::ArgumentParser(std::string prog, std::string description)
+    : prog_(std::move(prog)),
+      description_(std::move(description)),
+      app_(std::make_unique<CLI::App>(description_, prog_)) {
+  // Help is ours, so that it reads like argparse; CLI11 only parses.
+  app_->set_help_flag();
+  app_->allow_windows_style_options(false);
+}
+
+ArgumentParser::~ArgumentParser() = default;
+
+void ArgumentParser::add_entry(const std::string& name, const std::string& help, bool many,
+                               bool positional) {
+  entries_.push_back({name, positional ? name : upper(strip_dashes(name)), help, many, positional});
+}
+
+void ArgumentParser::add_option(const std::string& name, std::string* value,
+                                const std::string& help) {
+  app_->add_option(name, *value, help);
+  add_entry(name, help, false, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, std::optional<std::string>* value,
+                                const std::string& help) {
+  app_->add_option_function<std::string>(
+      name, [value](const std::string& text) { *value = text; }, help);
+  add_entry(name, help, false, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, double* value, const std::string& help) {
+  app_->add_option(name, *value, help);
+  add_entry(name, help, false, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, int* value, const std::string& help) {
+  app_->add_option(name, *value, help);
+  add_entry(name, help, false, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, std::vector<int>* values,
+                                const std::string& help) {
+  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
+  add_entry(name, help, true, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, std::vector<double>* values,
+                                const std::string& help) {
+  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
+  add_entry(name, help, true, false);
+}
+
+void ArgumentParser::add_option(const std::string& name, std::vector<std::string>* values,
+                                const std::string& help) {
+  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
+  add_entry(name, help, true, false);
+}
+
+void ArgumentParser::add_text_truth_option(const std::string& name, bool* value,
+                                           const std::string& help) {
+  app_->add_option_function<std::string>(
+      name, [value](const std::string& text) { *value = !text.empty(); }, help);
+  add_entry(name, help, false, false);
+}
+
+void ArgumentParser::add_positional(const std::string& name, std::string* value,
+                                    const std::string& help) {
+  app_->add_option(name, *value, help)->required();
+  add_entry(name, help, false, true);
+}
+
+std::string ArgumentParser::usage() const {
+  std::vector<std::string> parts = {"[-h]"};
+  for (const auto& entry : entries_) {
+    if (entry.positional) {
+      parts.push_back(entry.metavar);
+    } else if (entry.many) {
+      parts.push_back("[" + entry.name + " " + entry.metavar + " [" + entry.metavar + " ...]]");
+    } else {
+      parts.push_back("[" + entry.name + " " + entry.metavar + "]");
+    }
+  }
+  const std::string lead = "usage: " + prog_ + " ";
+  const std::string indent(lead.size(), ' ');
+  std::string text = lead;
+  std::size_t line_length = lead.size();
+  bool line_empty = true;
+  for (const auto& part : parts) {
+    if (!line_empty && line_length + 1 + part.size() > kUsageWidth) {
+      text += "\n" + indent;
+      line_length = indent.size();
+      line_empty = true;
+    }
+    if (!line_empty) {
+      text += " ";
+      ++line_length;
+    }
+    text += part;
+    line_length += part.size();
+    line_empty = false;
+  }
+  return text + "\n";
+}
+
+std::string ArgumentParser::help() const {
+  std::ostringstream out;
+  out << usage() << "\n";
+  if (!description_.empty()) out << description_ << "\n\n";
+  const auto write_entry = [&out](const std::string& invocation, const std::string& help) {
+    const std::string lead = "  " + invocation;
+    if (lead.size() + 2 <= kHelpColumn) {
+      out << lead << std::string(kHelpColumn - lead.size(), ' ') << help << "\n";
+    } else {
+      out << lead << "\n" << std::string(kHelpColumn, ' ') << help << "\n";
+    }
+  };
+  const bool has_positional = std::any_of(entries_.begin(), entries_.end(),
+                                          [](const Entry& entry) { return entry.positional; });
+  if (has_positional) {
+    out << "positional arguments:\n";
+    for (const auto& entry : entries_) {
+      if (entry.positional) write_entry(entry.name, entry.help);
+    }
+    out << "\n";
+  }
+  out << "options:\n";
+  write_entry("-h, --help", "show this help message and exit");
+  for (const auto& entry : entries_) {
+    if (entry.positional) continue;
+    const std::string values =
+        entry.many ? entry.metavar + " [" + entry.metavar + " ...]" : entry.metavar;
+    write_entry(entry.name + " " + values, entry.help);
+  }
+  return out.str();
+}
+
+std::optional<int> ArgumentParser::parse(const std::vector<std::string>& args, std::ostream& out,
+                                         std::ostream& err) {
+  if (std::any_of(args.begin(), args.end(),
+                  [](const std::string& arg) { return arg == "-h" || arg == "--help"; })) {
+    out << help();
+    return 0;
+  }
+  // "--name=value" is split here because CLI11 rejects an empty value in that form, and
+  // "--debug=" must read as an empty value like "--debug ''".
+  std::vector<std::string> reversed;
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
+    const auto equals = arg->find('=');
+    if (arg->rfind("--", 0) == 0 && equals != std::string::npos) {
+      reversed.push_back(arg->substr(equals + 1));
+      reversed.push_back(arg->substr(0, equals));
+    } else {
+      reversed.push_back(*arg);
+    }
+  }
+  try {
+    app_->parse(reversed);
+  } catch (const CLI::ParseError& error) {
+    std::string message = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+      message = "unrecognized arguments: " + join(app_->remaining(), " ");
+    } else if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+      std::vector<std::string> missing;
+      for (const auto& entry : entries_) {
+        if (entry.positional && app_->get_option(entry.name)->count() == 0) {
+          missing.push_back(entry.name);
+        }
+      }
+      message = "the following arguments are required: " + join(missing, ", ");
+    }
+    err << usage() << prog_ << ": error: " << message << "\n";
+    return 2;
+  }
+  return std::nullopt;
+}
+
+void ArgumentParser::parse_or_exit(int argc, const char* const* argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (const auto status = parse(args, std::cout, std::cerr)) {
+    std::exit(*status);
+  }
+}
+
+}  // namespace orvalt::common

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace orvalt::common {
+
+// Command-line parsing with the behaviour users know from Python's argparse: "-h"/"--help"
+// prints "usage: PROG [-h] [--opt OPT] ..." then the description (as written) then every
+// option with its help text (as written) and ends with status 0; an unknown option or a value
+// that does not convert prints the usage and "PROG: error: ..." on standard error and ends
+// with status 2. Options are listed in the order they are added. Each option writes into the
+// variable it is bound to, whose value on entry is the default; the variables must outlive
+// parse().
+class ArgumentParser {
+ public:
+  ArgumentParser(std::string prog, std::string description);
+  ~ArgumentParser();
+  ArgumentParser(const ArgumentParser&) = delete;
+  ArgumentParser& operator=(const ArgumentParser&) = delete;
+
+  // "--name" with exactly one value.
+  void add_option(const std::string& name, std::string* value, const std::string& help);
+  void add_option(const std::string& name, std::optional<std::string>* value,
+                  const std::string& help);
+  void add_option(const std::string& name, double* value, const std::string& help);
+  void add_option(const std::string& name, int* value, const std::string& help);
+  // "--name" with one or more values.
+  void add_option(const std::string& name, std::vector<int>* values, const std::string& help);
+  void add_option(const std::string& name, std::vector<double>* values, const std::string& help);
+  void add_option(const std::string& name, std::vector<std::string>* values,
+                  const std::string& help);
+  // "--name" with one value read by text truth: an empty value is false, any other text
+  // (including "False" and "0") is true.
+  void add_text_truth_option(const std::string& name, bool* value, const std::string& help);
+  // A required positional argument, in the order added.
+  void add_positional(const std::string& name, std::string* value, const std::string& help);
+
+  // Parses `args` (without the program name). Returns the exit status when the program
+  // should end now (0 after help, 2 after an error, text written to `out` or `err`), and
+  // std::nullopt when parsing succeeded.
+  std::optional<int> parse(const std::vector<std::string>& args, std::ostream& out,
+                           std::ostream& err);
+  // As parse() on the process command line, ending the process when it returns a status.
+  void parse_or_exit(int argc, const char* const* argv);
+
+  std::string usage() const;
+  std::string help() const;
+
+ private:
+  struct Entry {
+    std::string name;
+    std::string metavar;
+    std::string help;
+    bool many = false;
+    bool positional = false;
+  };
+  void add_entry(const std::string& name, const std::string& help, bool many, bool positional);
+
+  std::string prog_;
+  std::string description_;
+  std::unique_ptr<CLI::App> app_;
+  std::vector<Entry> entries_;
+};
+
+}  // namespace orvalt::common

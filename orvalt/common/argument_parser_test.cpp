@@ -1,0 +1,123 @@
+#include "orvalt/common/argument_parser.hpp"
+
+#include <sstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace orvalt::common {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Options {
+  std::string family = "APRILTAG_36h11";
+  double size = 0.15;
+  int count = 1;
+  std::vector<int> ids = {0, 1, 2, 3};
+  std::vector<double> region = {0.2, 0.3};
+  std::optional<std::string> bag;
+  bool debug = true;
+};
+
+class ArgumentParserTest : public ::testing::Test {
+ protected:
+  ArgumentParserTest() : parser("prog", "A description.\n  kept   as written.") {
+    parser.add_option("--tag_family", &options.family, "Tag family to use for detection.");
+    parser.add_option("--tag_size_m", &options.size, "Size in meters.");
+    parser.add_option("--calib_num", &options.count, "Repetitions");
+    parser.add_option("--target_ids", &options.ids, "List of target tag IDs to detect.");
+    parser.add_option("--pc_crop_region", &options.region, "Crop region");
+    parser.add_option("--bag_dir", &options.bag, "Bag");
+    parser.add_text_truth_option("--debug", &options.debug, "Enable debug mode");
+  }
+
+  std::optional<int> parse(const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    return parser.parse(args, out, err);
+  }
+
+  Options options;
+  ArgumentParser parser;
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+TEST_F(ArgumentParserTest, DefaultsStayWhenNothingIsGiven) {
+  EXPECT_EQ(parse({}), std::nullopt);
+  EXPECT_EQ(options.family, "APRILTAG_36h11");
+  EXPECT_EQ(options.ids, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_FALSE(options.bag.has_value());
+  EXPECT_TRUE(options.debug);
+}
+
+TEST_F(ArgumentParserTest, ValuesReplaceDefaults) {
+  EXPECT_EQ(parse({"--tag_family", "APRILTAG_25h9", "--tag_size_m=0.2", "--calib_num", "3",
+                   "--target_ids", "7", "8", "--pc_crop_region", "-0.5", "0.5", "-1e-1",
+                   "--bag_dir", "/tmp/b"}),
+            std::nullopt);
+  EXPECT_EQ(options.family, "APRILTAG_25h9");
+  EXPECT_DOUBLE_EQ(options.size, 0.2);
+  EXPECT_EQ(options.count, 3);
+  EXPECT_EQ(options.ids, (std::vector<int>{7, 8}));
+  EXPECT_EQ(options.region, (std::vector<double>{-0.5, 0.5, -0.1}));
+  EXPECT_EQ(options.bag, std::optional<std::string>("/tmp/b"));
+}
+
+TEST_F(ArgumentParserTest, TextTruthIsFalseOnlyForAnEmptyValue) {
+  for (const std::string text : {"False", "0", "no", "true"}) {
+    options.debug = false;
+    ASSERT_EQ(parse({"--debug", text}), std::nullopt) << text;
+    EXPECT_TRUE(options.debug) << text;
+  }
+  ASSERT_EQ(parse({"--debug", ""}), std::nullopt);
+  EXPECT_FALSE(options.debug);
+  ASSERT_EQ(parse({"--debug="}), std::nullopt);
+  EXPECT_FALSE(options.debug);
+}
+
+TEST_F(ArgumentParserTest, HelpListsUsageDescriptionAndOptionsAsWritten) {
+  ASSERT_EQ(parse({"--calib_num", "x", "-h"}), 0);
+  const std::string help = out.str();
+  EXPECT_THAT(help, StartsWith("usage: prog [-h] [--tag_family TAG_FAMILY] [--tag_size_m "
+                               "TAG_SIZE_M] [--calib_num CALIB_NUM]\n"));
+  EXPECT_THAT(help, HasSubstr("[--target_ids TARGET_IDS [TARGET_IDS ...]]"));
+  EXPECT_THAT(help, HasSubstr("\n\nA description.\n  kept   as written.\n\noptions:\n"
+                              "  -h, --help            show this help message and exit\n"
+                              "  --tag_family TAG_FAMILY\n"
+                              "                        Tag family to use for detection.\n"));
+  EXPECT_THAT(help, HasSubstr("  --debug DEBUG         Enable debug mode\n"));
+  EXPECT_TRUE(err.str().empty());
+}
+
+TEST_F(ArgumentParserTest, MalformedCommandLinesEndWithStatusTwo) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--unknown", "1"}, {"--tag_size_m", "abc"}, {"--calib_num", "1.5"},
+      {"--target_ids"},   {"--target_ids", "x"},   {"--tag_family"}};
+  for (const auto& args : bad) {
+    EXPECT_EQ(parse(args), 2) << args[0];
+    EXPECT_THAT(err.str(), StartsWith("usage: prog [-h]")) << args[0];
+    EXPECT_THAT(err.str(), HasSubstr("\nprog: error: ")) << args[0];
+    EXPECT_TRUE(out.str().empty());
+  }
+  parse({"--unknown", "1"});
+  EXPECT_THAT(err.str(), HasSubstr("prog: error: unrecognized arguments: --unknown 1"));
+}
+
+TEST(ArgumentParserPositionalTest, PositionalIsRequired) {
+  std::string bag;
+  ArgumentParser parser("bag_info", "");
+  parser.add_positional("bag", &bag, "A bag directory");
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(parser.parse({}, out, err), 2);
+  EXPECT_THAT(err.str(), HasSubstr("bag_info: error: the following arguments are required: bag"));
+  EXPECT_EQ(parser.parse({"/x"}, out, err), std::nullopt);
+  EXPECT_EQ(bag, "/x");
+  EXPECT_THAT(parser.help(), HasSubstr("positional arguments:\n  bag                   A bag"));
+}
+
+}  // namespace
+}  // namespace orvalt::common

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "orvalt/ros2/connection.hpp"
+
+namespace orvalt::ros2 {
+
+// What a bag holds, with counts and times taken from the data where the metadata is missing
+// or disagrees.
+struct BagInfo {
+  std::filesystem::path path;          // the directory (or the bare storage file) opened
+  std::string storage_identifier;      // "sqlite3" or "mcap"
+  std::vector<std::filesystem::path> files;  // storage files in read order, absolute
+  std::string compression_format;      // "" or "zstd"
+  std::string compression_mode;        // "", "FILE" or "MESSAGE"
+  bool has_metadata = false;           // metadata.yaml was found and read
+  int metadata_version = 0;            // 0 without metadata.yaml
+  std::uint64_t message_count = 0;
+  std::int64_t starting_time = 0;      // ns since epoch of the first message (0 when empty)
+  std::int64_t duration = 0;           // ns from the first to the last message
+  std::vector<std::uint64_t> message_counts;  // per connection, index = Connection::id
+};
+
+class MessageStream;
+
+// Reads a rosbag2 recording: a bag directory with metadata.yaml (versions 1 to 9), a directory
+// whose recording was cut off before metadata.yaml was written, or a bare .db3 / .mcap file.
+// Storage sqlite3 (schemas 1 to 4, opened read-only and immutable) and mcap (chunked or not,
+// zstd / lz4 / none), split bags, zstd compression in file and message mode.
+// Throws common::FileNotFoundError for a missing path or storage file and std::runtime_error
+// naming the file for anything it cannot read.
+class BagReader {
+ public:
+  explicit BagReader(const std::filesystem::path& path);
+  ~BagReader();
+  BagReader(const BagReader&) = delete;
+  BagReader& operator=(const BagReader&) = delete;
+
+  const BagInfo& info() const;
+  // One per distinct (topic, type) across all files; ids are 0, 1, ... in first-seen order.
+  const std::vector<Connection>& connections() const;
+  std::set<std::string> topics() const;
+
+  // Messages of `only` (every connection when empty) in bag timestamp order across files;
+  // equal timestamps keep storage order. One stream at a time per reader.
+  MessageStream messages(const std::vector<const Connection*>& only = {}) const;
+
+  // Releases the storage files; the destructor also does it.
+  void close();
+
+ private:
+  friend class MessageStream;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Pull-style iteration: while (auto message = stream.next()) { ... }.
+// Throws std::runtime_error naming the file when the data turns out to be corrupt.
+class MessageStream {
+ public:
+  ~MessageStream();
+  MessageStream(MessageStream&&) noexcept;
+  MessageStream& operator=(MessageStream&&) noexcept;
+  std::optional<BagMessage> next();
+
+ private:
+  friend class BagReader;
+  struct Impl;
+  explicit MessageStream(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace orvalt::ros2

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include <opencv2/core/mat.hpp>
+
+#include "orvalt/ros2/messages.hpp"
+
+namespace orvalt::ros2 {
+
+// What cv_bridge's toCvCopy does for the encodings the system meets: converts `image` to a
+// cv::Mat holding `wanted_encoding` ("bgr8", "rgb8", "bgra8", "rgba8", "mono8", "mono16",
+// "16UC1", "32FC1", ...; empty keeps the image's own encoding). Honours `step` (rows may be
+// padded) and `is_bigendian`. The result owns its pixels. Throws std::invalid_argument when
+// the data is shorter than height x step or step is shorter than a row, and when the
+// conversion is impossible (the text names both encodings).
+cv::Mat to_cv(const sensor_msgs::Image& image, const std::string& wanted_encoding);
+
+}  // namespace orvalt::ros2

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+namespace orvalt::testing {
+
+// The folder of real rosbag2 recordings (shared/fixtures/real_bags beside the source tree, or
+// $ORVALT_REAL_BAGS), or std::nullopt when it is absent. Tests that need it skip without it:
+//   const auto bags = real_bags_dir();
+//   if (!bags) GTEST_SKIP() << kNoRealBags;
+std::optional<std::filesystem::path> real_bags_dir();
+inline constexpr const char* kNoRealBags =
+    "real bag fixtures not found (../shared/fixtures/real_bags or $ORVALT_REAL_BAGS)";
+
+// Where the built programs are (build/bin), for tests that run a command as a process.
+std::filesystem::path program_dir();
+
+}  // namespace orvalt::testing
