@@ -20,6 +20,12 @@ struct StorageMessage {
   std::vector<std::uint8_t> data;
 };
 
+// First and last message timestamps of a file, in ns since the epoch.
+struct TimeRange {
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+};
+
 class StorageReader {
  public:
   virtual ~StorageReader() = default;
@@ -33,6 +39,9 @@ class StorageReader {
   // The bag metadata YAML the file carries itself (sqlite3 `metadata` table, mcap "rosbag2"
   // metadata record; the last one wins), if any.
   virtual std::optional<std::string> embedded_metadata() = 0;
+  // From the data (or a summary that states it); std::nullopt when the file holds no message
+  // or the reader cannot tell without a full pass (BagReader then makes that pass itself).
+  virtual std::optional<TimeRange> time_range() { return std::nullopt; }
 };
 
 class StorageWriter {
@@ -50,5 +59,14 @@ std::unique_ptr<StorageReader> open_sqlite3_reader(const std::filesystem::path& 
 std::unique_ptr<StorageReader> open_mcap_reader(const std::filesystem::path& file);
 std::unique_ptr<StorageWriter> create_sqlite3_writer(const std::filesystem::path& file);
 std::unique_ptr<StorageWriter> create_mcap_writer(const std::filesystem::path& file);
+
+// The plugins above by rosbag2 storage id ("sqlite3" or "mcap"); std::invalid_argument for
+// any other id.
+std::unique_ptr<StorageReader> open_storage_reader(const std::filesystem::path& file,
+                                                   const std::string& storage_identifier);
+std::unique_ptr<StorageWriter> create_storage_writer(const std::filesystem::path& file,
+                                                     const std::string& storage_identifier);
+// ".db3" for sqlite3, ".mcap" for mcap; std::invalid_argument for any other id.
+std::string storage_file_extension(const std::string& storage_identifier);
 
 }  // namespace orvalt::ros2
