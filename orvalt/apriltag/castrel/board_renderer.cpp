@@ -1,5 +1,7 @@
 #include "orvalt/apriltag/castrel/board_renderer.hpp"
 
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -30,6 +32,31 @@ std::vector<BoardTag> aprilgrid_tags(int rows, int cols, int tag_size, int spaci
 cv::Point2d apply_homography(const cv::Matx33d& H, const cv::Point2d& point) {
   const cv::Vec3d mapped = H * cv::Vec3d(point.x, point.y, 1.0);
   return {mapped[0] / mapped[2], mapped[1] / mapped[2]};
+}
+
+std::vector<BoardTag> project_tags(const std::vector<BoardTag>& tags, const cv::Matx33d& H) {
+  std::vector<BoardTag> projected = tags;
+  for (BoardTag& tag : projected) {
+    for (cv::Point2d& corner : tag.corners) corner = apply_homography(H, corner);
+  }
+  return projected;
+}
+
+cv::Point2d PrintedBoard::centre_m() const {
+  return {paper.cols * metres_per_pixel / 2, paper.rows * metres_per_pixel / 2};
+}
+
+PrintedBoard print_aprilgrid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
+                             int spacing, int start_id, int margin, double tag_size_m) {
+  if (margin < 0) throw std::invalid_argument("print_aprilgrid: margin must be non-negative");
+  PrintedBoard printed;
+  cv::copyMakeBorder(generator.generate_grid(rows, cols, tag_size, spacing, start_id),
+                     printed.paper, margin, margin, margin, margin, cv::BORDER_CONSTANT,
+                     cv::Scalar(255));
+  printed.tags =
+      aprilgrid_tags(rows, cols, tag_size, spacing, start_id, {1.0 * margin, 1.0 * margin});
+  printed.metres_per_pixel = tag_size_m / tag_size;
+  return printed;
 }
 
 cv::Matx33d board_view_homography(const cv::Matx33d& K, const cv::Matx44d& camera_from_board,

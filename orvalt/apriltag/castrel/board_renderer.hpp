@@ -23,6 +23,25 @@ std::vector<BoardTag> aprilgrid_tags(int rows, int cols, int tag_size, int spaci
                                      int start_id = 0, cv::Point2d offset = {0, 0});
 
 cv::Point2d apply_homography(const cv::Matx33d& H, const cv::Point2d& point);
+// The tags with every corner mapped through H (board pixels to view pixels).
+std::vector<BoardTag> project_tags(const std::vector<BoardTag>& tags, const cv::Matx33d& H);
+
+class AprilTagGenerator;
+
+// An AprilGrid board printed on white paper (markers need a white quiet zone), with the true
+// tag corners in paper pixels and the print scale.
+struct PrintedBoard {
+  cv::Mat paper;
+  std::vector<BoardTag> tags;
+  double metres_per_pixel = 0;
+  // The paper's centre in the board frame of board_view_homography, metres.
+  cv::Point2d centre_m() const;
+};
+
+// generator.generate_grid(rows, cols, tag_size, spacing, start_id) with `margin` white pixels
+// on every side, printed so that one tag is tag_size_m metres wide.
+PrintedBoard print_aprilgrid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
+                             int spacing, int start_id, int margin, double tag_size_m);
 
 // view_from_board of a flat board seen by a pinhole camera with intrinsics K. Board pixel
 // (x, y) is the point ((x + 0.5) m, (y + 0.5) m, 0) of the board frame (x right, y down, origin

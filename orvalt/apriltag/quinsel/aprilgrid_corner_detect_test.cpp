@@ -1,0 +1,353 @@
+#include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <opencv2/aruco.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
+#include "orvalt/apriltag/castrel/board_renderer.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::apriltag {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+// OpenCV's AprilTag quad fit works on the thresholded pixel grid: an edge that runs along the
+// pixel grid comes out up to about half a pixel off, so single corners reach ~0.7 px while the
+// error over a view stays near 0.3 px RMS.
+constexpr double kMaxCornerError = 0.75;
+constexpr double kMaxRmsCornerError = 0.4;
+
+// A camera view of the 6 x 6 board (0.15 m tags on white paper) and its true tag corners.
+struct View {
+  cv::Mat image;                // BGR
+  std::vector<BoardTag> truth;  // view pixels
+};
+
+struct Viewpoint {
+  double distance, tilt_x, tilt_y, roll;
+  cv::Point2d look_offset_m = {0, 0};  // from the board centre
+};
+
+const PrintedBoard& printed_board() {
+  static const PrintedBoard board =
+      print_aprilgrid(AprilTagGenerator(), 6, 6, 120, 30, 0, 60, 0.15);
+  return board;
+}
+
+cv::Mat add_noise(const cv::Mat& gray, double sigma) {
+  cv::Mat noise(gray.size(), CV_16S);
+  cv::RNG rng(1234);
+  rng.fill(noise, cv::RNG::NORMAL, 0, sigma);
+  cv::Mat noisy;
+  gray.convertTo(noisy, CV_16S);
+  cv::add(noisy, noise, noisy);
+  noisy.convertTo(noisy, CV_8U);
+  return noisy;
+}
+
+View render(const Viewpoint& viewpoint, double noise_sigma = 0, double blur_sigma = 0) {
+  const PrintedBoard& board = printed_board();
+  const cv::Matx33d K(500, 0, 319.5, 0, 500, 239.5, 0, 0, 1);
+  const cv::Matx44d camera_from_board =
+      look_at_board(board.centre_m() + viewpoint.look_offset_m, viewpoint.distance,
+                    viewpoint.tilt_x, viewpoint.tilt_y, viewpoint.roll);
+  const cv::Matx33d H = board_view_homography(K, camera_from_board, board.metres_per_pixel);
+  cv::Mat gray = render_board_view(board.paper, H, {kWidth, kHeight});
+  if (blur_sigma > 0) cv::GaussianBlur(gray, gray, cv::Size(0, 0), blur_sigma);
+  if (noise_sigma > 0) gray = add_noise(gray, noise_sigma);
+  View view;
+  cv::cvtColor(gray, view.image, cv::COLOR_GRAY2BGR);
+  view.truth = project_tags(board.tags, H);
+  return view;
+}
+
+cv::Rect2d bounding_box(const BoardTag& tag) {
+  const auto [min_x, max_x] =
+      std::minmax({tag.corners[0].x, tag.corners[1].x, tag.corners[2].x, tag.corners[3].x});
+  const auto [min_y, max_y] =
+      std::minmax({tag.corners[0].y, tag.corners[1].y, tag.corners[2].y, tag.corners[3].y});
+  return {min_x, min_y, max_x - min_x, max_y - min_y};
+}
+
+const TagPoints* find_tag(const TagMap& map, int id) {
+  for (const auto& [key, points] : map) {
+    if (key == id) return &points;
+  }
+  return nullptr;
+}
+
+// Every tag that lies wholly inside the image and off `cover` is found with its corners in the
+// tag's own order, close to the truth; no id outside the board is reported.
+void expect_board_found(const View& view, const std::string& label, const cv::Rect2d& cover = {}) {
+  SCOPED_TRACE(label);
+  AprilgridCornerDetect detector;
+  const auto map = detector.detect(view.image);
+  ASSERT_TRUE(map.has_value());
+  const cv::Rect2d inside(3, 3, kWidth - 6, kHeight - 6);
+  int visible = 0;
+  double squared_sum = 0;
+  for (const BoardTag& tag : view.truth) {
+    const cv::Rect2d box = bounding_box(tag);
+    if ((box & inside) != box || (box & cover).area() > 0) continue;
+    ++visible;
+    const TagPoints* found = find_tag(*map, tag.id);
+    if (found == nullptr) {
+      ADD_FAILURE() << "tag " << tag.id << " not found";
+      continue;
+    }
+    for (int k = 0; k < 4; ++k) {
+      const double error =
+          std::hypot((*found)(k, 0) - tag.corners[k].x, (*found)(k, 1) - tag.corners[k].y);
+      EXPECT_LT(error, kMaxCornerError) << "tag " << tag.id << " corner " << k;
+      squared_sum += error * error;
+    }
+  }
+  ASSERT_GT(visible, 0);
+  EXPECT_LT(std::sqrt(squared_sum / (4 * visible)), kMaxRmsCornerError);
+  for (const auto& [id, points] : *map) EXPECT_TRUE(id >= 0 && id < 36) << "id " << id;
+}
+
+TEST(AprilgridCornerDetectTest, FindsEveryVisibleTagAtSeveralDistancesAndTilts) {
+  expect_board_found(render({1.5, 0, 0, 0}), "fronto-parallel");
+  expect_board_found(render({2.0, 0.5, 0, 0.1}), "tilted about x");
+  expect_board_found(render({1.8, 0, -0.6, -0.2}), "tilted about y");
+  expect_board_found(render({2.4, 0.3, 0.4, 0.5}), "far and tilted");
+  expect_board_found(render({1.2, 0.2, 0.2, 0, {0.25, 0.2}}), "close, board leaving the view");
+}
+
+TEST(AprilgridCornerDetectTest, CornersStartAtTheTagsOwnTopLeftWhateverTheImageRotation) {
+  for (const double roll : {M_PI / 2, M_PI, -M_PI / 2 + 0.3}) {
+    expect_board_found(render({1.8, 0.1, 0.1, roll}), "roll " + std::to_string(roll));
+  }
+}
+
+TEST(AprilgridCornerDetectTest, ToleratesNoiseBlurAndACoveredPart) {
+  expect_board_found(render({1.8, 0.3, 0.2, 0.2}, 4.0), "noise");
+  expect_board_found(render({1.8, 0.3, 0.2, 0.2}, 0, 1.0), "blur");
+  expect_board_found(render({1.6, -0.3, 0.3, 0}, 3.0, 0.8), "noise and blur");
+  View covered = render({1.6, 0.2, 0, 0});
+  const cv::Rect2d cover(250, 150, 160, 140);
+  cv::rectangle(covered.image, cover, cv::Scalar(90, 90, 90), cv::FILLED);
+  expect_board_found(covered, "partly covered", cover);
+}
+
+TEST(AprilgridCornerDetectTest, MapEntriesAreFiveRowsWithTheCornerMeanLast) {
+  const View view = render({1.6, 0.2, -0.1, 0.3});
+  AprilgridCornerDetect detector;
+  const auto map = detector.detect(view.image);
+  ASSERT_TRUE(map.has_value());
+  ASSERT_EQ(map->size(), 36u);
+  ASSERT_TRUE(detector.last_ids().has_value());
+  for (std::size_t i = 0; i < map->size(); ++i) {
+    const auto& [id, points] = (*map)[i];
+    // Detection order, the raw corners as reported.
+    EXPECT_EQ(id, (*detector.last_ids())[i]);
+    ASSERT_EQ(points.rows(), 5);
+    const auto& raw = (*detector.last_corners())[i];
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(points(k, 0), raw[k].x);
+      EXPECT_EQ(points(k, 1), raw[k].y);
+    }
+    const float mean_x = (points(0, 0) + points(1, 0) + points(2, 0) + points(3, 0)) / 4.0f;
+    const float mean_y = (points(0, 1) + points(1, 1) + points(2, 1) + points(3, 1)) / 4.0f;
+    EXPECT_FLOAT_EQ(points(4, 0), mean_x);
+    EXPECT_FLOAT_EQ(points(4, 1), mean_y);
+  }
+}
+
+TEST(AprilgridCornerDetectTest, TargetIdsFilterTheMap) {
+  const View view = render({1.6, 0, 0, 0});
+  const auto all = AprilgridCornerDetect().detect(view.image);
+  ASSERT_TRUE(all.has_value());
+  std::vector<int> all_ids;
+  for (const auto& [id, points] : *all) all_ids.push_back(id);
+  EXPECT_EQ(all_ids.size(), 36u);
+
+  const auto four = AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::vector<int>{0, 1, 2, 3})
+                        .detect(view.image);
+  ASSERT_TRUE(four.has_value());
+  std::vector<int> keys;
+  for (const auto& [id, points] : *four) keys.push_back(id);
+  std::sort(keys.begin(), keys.end());
+  EXPECT_THAT(keys, ElementsAre(0, 1, 2, 3));
+
+  // Markers found but every id filtered out: an empty map, not "nothing found".
+  const auto none =
+      AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::vector<int>{}).detect(view.image);
+  ASSERT_TRUE(none.has_value());
+  EXPECT_THAT(*none, IsEmpty());
+}
+
+TEST(AprilgridCornerDetectTest, ARepeatedIdKeepsItsFirstPlaceAndTheLastValue) {
+  // Two copies of the same two-tag board side by side.
+  const cv::Mat board = AprilTagGenerator().generate_grid(1, 2, 100, 30);
+  cv::Mat image(300, 640, CV_8UC1, cv::Scalar(255));
+  board.copyTo(image(cv::Rect(40, 100, board.cols, board.rows)));
+  board.copyTo(image(cv::Rect(360, 100, board.cols, board.rows)));
+  AprilgridCornerDetect detector;
+  const auto map = detector.detect(image);
+  ASSERT_TRUE(map.has_value());
+  const std::vector<int>& ids = *detector.last_ids();
+  ASSERT_EQ(ids.size(), 4u);
+  std::vector<int> first_appearances;
+  for (const int id : ids) {
+    if (std::find(first_appearances.begin(), first_appearances.end(), id) ==
+        first_appearances.end()) {
+      first_appearances.push_back(id);
+    }
+  }
+  ASSERT_EQ(map->size(), 2u);
+  for (std::size_t i = 0; i < map->size(); ++i) {
+    const auto& [id, points] = (*map)[i];
+    EXPECT_EQ(id, first_appearances[i]);
+    const auto last = ids.rend() - std::find(ids.rbegin(), ids.rend(), id) - 1;
+    EXPECT_EQ(points(0, 0), (*detector.last_corners())[last][0].x);
+    EXPECT_EQ(points(0, 1), (*detector.last_corners())[last][0].y);
+  }
+}
+
+TEST(AprilgridCornerDetectTest, FamilyNamesResolveExactlyOrFallBackTo36h11) {
+  EXPECT_EQ(AprilgridCornerDetect().aruco_dict(), cv::aruco::DICT_APRILTAG_36h11);
+  EXPECT_EQ(AprilgridCornerDetect("APRILTAG_25h9").aruco_dict(), cv::aruco::DICT_APRILTAG_25h9);
+  EXPECT_EQ(AprilgridCornerDetect("4X4_50").aruco_dict(), cv::aruco::DICT_4X4_50);
+  EXPECT_EQ(AprilgridCornerDetect("ARUCO_ORIGINAL").aruco_dict(), cv::aruco::DICT_ARUCO_ORIGINAL);
+  EXPECT_EQ(AprilgridCornerDetect("apriltag_36h11").aruco_dict(), cv::aruco::DICT_APRILTAG_36h11);
+  EXPECT_EQ(AprilgridCornerDetect("APRILTAG_25h9 ").aruco_dict(), cv::aruco::DICT_APRILTAG_36h11);
+  EXPECT_EQ(AprilgridCornerDetect("tag25h9").aruco_dict(), cv::aruco::DICT_APRILTAG_36h11);
+
+  // The resolved dictionary is the one detection uses: a 25h9 board is read by a 25h9
+  // detector and not by the default one.
+  const cv::Mat board = AprilTagGenerator("tag25h9").generate_grid(1, 2, 120, 40);
+  cv::Mat image(300, 400, CV_8UC1, cv::Scalar(255));
+  board.copyTo(image(cv::Rect(60, 80, board.cols, board.rows)));
+  const auto found = AprilgridCornerDetect("APRILTAG_25h9").detect(image);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->size(), 2u);
+  EXPECT_FALSE(AprilgridCornerDetect().detect(image).has_value());
+}
+
+TEST(AprilgridCornerDetectTest, ConstructionKeepsTheArgumentsAndTheTunedParameters) {
+  const AprilgridCornerDetect detector("APRILTAG_36h11", 0.2, std::vector<int>{7});
+  EXPECT_EQ(detector.tag_family(), "APRILTAG_36h11");
+  EXPECT_DOUBLE_EQ(detector.tag_size_m(), 0.2);
+  EXPECT_THAT(*detector.target_ids(), ElementsAre(7));
+  EXPECT_FALSE(AprilgridCornerDetect().target_ids().has_value());
+  const auto& params = *detector.detector_params();
+  EXPECT_EQ(params.cornerRefinementMethod, cv::aruco::CORNER_REFINE_APRILTAG);
+  EXPECT_EQ(params.adaptiveThreshWinSizeMin, 7);
+  EXPECT_DOUBLE_EQ(params.maxErroneousBitsInBorderRate, 0.44);
+  EXPECT_FALSE(params.useAruco3Detection);
+  EXPECT_EQ(detector.detector().parameters, detector.detector_params());
+  // set_parameters and init_detector build new objects.
+  EXPECT_NE(detector.set_parameters(), detector.detector_params());
+  EXPECT_NE(detector.init_detector().dictionary, detector.detector().dictionary);
+}
+
+TEST(AprilgridCornerDetectTest, RejectsEmptyAndWronglyShapedImagesWithoutTouchingState) {
+  AprilgridCornerDetect detector;
+  const auto message = [&](const cv::Mat& image) -> std::string {
+    try {
+      detector.detect(image);
+    } catch (const std::invalid_argument& error) {
+      return error.what();
+    }
+    return "(no std::invalid_argument)";
+  };
+  EXPECT_EQ(message(cv::Mat()), "Input image is None or empty.");
+  EXPECT_EQ(message(cv::Mat(480, 640, CV_8UC4, cv::Scalar::all(255))),
+            "Input image is not in BGR or grayscale format. Image shape: (480, 640, 4)");
+  EXPECT_EQ(message(cv::Mat(480, 640, CV_16UC1, cv::Scalar(0))),
+            "Input image is not in BGR or grayscale format. Image shape: (480, 640)");
+  const int sizes[] = {4, 5, 6};
+  EXPECT_EQ(message(cv::Mat(3, sizes, CV_8UC1, cv::Scalar(0))),
+            "Input image is not in BGR or grayscale format. Image shape: (4, 5, 6)");
+  EXPECT_FALSE(detector.last_corners().has_value());
+  EXPECT_FALSE(detector.last_rejected().has_value());
+
+  // Three channels pass the format check whatever the element type; OpenCV's detector then
+  // refuses 16 bits itself.
+  EXPECT_THROW(detector.detect(cv::Mat(48, 64, CV_16UC3, cv::Scalar::all(0))), cv::Exception);
+}
+
+TEST(AprilgridCornerDetectTest, NoMarkerGivesNothingAndRecordsAnEmptyDetection) {
+  AprilgridCornerDetect detector;
+  EXPECT_FALSE(detector.detect(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(200))).has_value());
+  ASSERT_TRUE(detector.last_corners().has_value());
+  EXPECT_THAT(*detector.last_corners(), IsEmpty());
+  EXPECT_FALSE(detector.last_ids().has_value());
+  EXPECT_TRUE(detector.last_rejected().has_value());
+}
+
+TEST(AprilgridCornerDetectTest, SubpixRefinementDropsSetsOutsideTheImageAndKeepsOrder) {
+  const View view = render({1.6, 0.2, 0.1, 0.2});
+  cv::Mat gray;
+  cv::cvtColor(view.image, gray, cv::COLOR_BGR2GRAY);
+  const auto to_set = [](const BoardTag& tag) {
+    std::vector<cv::Point2f> set;
+    for (const auto& p : tag.corners) set.emplace_back(p);
+    return set;
+  };
+  // Start a pixel off the truth; the second set has a corner one past the last column.
+  MarkerCorners sets = {
+      to_set(view.truth[0]), {{10, 10}, {640, 10}, {640, 40}, {10, 40}}, to_set(view.truth[7])};
+  for (auto& p : sets[0]) p += cv::Point2f(0.8f, -0.6f);
+  const AprilgridCornerDetect detector;
+  const MarkerCorners refined = detector._refine_corners_subpix(gray, sets);
+  ASSERT_EQ(refined.size(), 2u);
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_LT(cv::norm(cv::Point2d(refined[0][k]) - view.truth[0].corners[k]), 0.6) << k;
+    EXPECT_LT(cv::norm(cv::Point2d(refined[1][k]) - view.truth[7].corners[k]), 0.6) << k;
+  }
+  EXPECT_THROW(detector._refine_corners_subpix(gray, {{{1, 1}, {2, 2}}}), std::invalid_argument);
+}
+
+TEST(AprilgridCornerDetectTest, DrawingWorksOnCopies) {
+  const View view = render({1.6, 0, 0, 0});
+  AprilgridCornerDetect detector;
+  const cv::Mat original = view.image.clone();
+  // Before any detection there is nothing to draw.
+  EXPECT_EQ(cv::norm(detector.draw_detection(view.image), original, cv::NORM_INF), 0);
+
+  const auto map = detector.detect(view.image);
+  ASSERT_TRUE(map.has_value());
+  orvalt::testing::TempDir dir;
+  const cv::Mat detection = detector.draw_detection(view.image, (dir / "vis.png").string());
+  EXPECT_GT(cv::norm(detection, original, cv::NORM_L1), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "vis.png"));
+  const cv::Mat drawn = detector.draw(view.image, *map);
+  EXPECT_GT(cv::norm(drawn, original, cv::NORM_L1), 0);
+  EXPECT_EQ(cv::norm(view.image, original, cv::NORM_INF), 0);
+
+  // An empty map gives an unchanged copy, still written.
+  const cv::Mat empty = detector.draw(view.image, {}, (dir / "empty.png").string());
+  EXPECT_EQ(cv::norm(empty, original, cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(cv::imread((dir / "empty.png").string()), original, cv::NORM_INF), 0);
+}
+
+TEST(AprilgridCornerDetectTest, DrawTruncatesCoordinatesAndClipsAtTheBorder) {
+  const cv::Mat white(40, 40, CV_8UC3, cv::Scalar::all(255));
+  TagPoints points(5, 2);
+  points << 1.9f, 2.9f, 9.9f, 3.2f, 9.5f, 11.2f, 2.2f, 10.7f, 5.9f, 7.2f;
+  const cv::Mat drawn = AprilgridCornerDetect().draw(white, {{3, points}});
+  // The centre dot at (5, 7) is red, the outline's first corner at (1, 2) green; the text
+  // origin (-5, -8) lies outside and is clipped.
+  EXPECT_EQ(drawn.at<cv::Vec3b>(7, 5), cv::Vec3b(0, 0, 255));
+  EXPECT_EQ(drawn.at<cv::Vec3b>(2, 1), cv::Vec3b(0, 255, 0));
+  EXPECT_EQ(drawn.at<cv::Vec3b>(39, 39), cv::Vec3b(255, 255, 255));
+  EXPECT_THROW(AprilgridCornerDetect().draw(white, {{3, TagPoints(4, 2)}}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace orvalt::apriltag

@@ -1,0 +1,156 @@
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
+#include "orvalt/apriltag/castrel/board_renderer.hpp"
+#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::apriltag {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::UnorderedElementsAre;
+
+struct ProgramRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+ProgramRun run_quinsel(const orvalt::testing::TempDir& dir, const std::string& arguments) {
+  const std::string command = "'" + (orvalt::testing::program_dir() / "quinsel").string() + "' " +
+                              arguments + " > '" + (dir / "out.txt").string() + "' 2> '" +
+                              (dir / "err.txt").string() + "'";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(dir / "out.txt"),
+          read_text(dir / "err.txt")};
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A BGR view of the 6 x 6 board, the first row of tags (ids 0 to 5) across the top half.
+cv::Mat board_view() {
+  const PrintedBoard board = print_aprilgrid(AprilTagGenerator(), 6, 6, 120, 30, 0, 60, 0.15);
+  const cv::Matx33d K(500, 0, 319.5, 0, 500, 239.5, 0, 0, 1);
+  const cv::Matx33d H = board_view_homography(K, look_at_board(board.centre_m(), 1.6, 0.1, 0.1, 0),
+                                              board.metres_per_pixel);
+  cv::Mat colour;
+  cv::cvtColor(render_board_view(board.paper, H, {640, 480}), colour, cv::COLOR_GRAY2BGR);
+  return colour;
+}
+
+// Where the drawn image differs from the input.
+cv::Rect changed_area(const cv::Mat& before, const cv::Mat& after) {
+  cv::Mat difference;
+  cv::absdiff(before, after, difference);
+  cv::cvtColor(difference, difference, cv::COLOR_BGR2GRAY);
+  return cv::boundingRect(difference > 0);
+}
+
+TEST(QuinselProgramTest, ProcessesAFolderOfMixedFiles) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  const cv::Mat view = board_view();
+  ASSERT_TRUE(cv::imwrite((images / "a.PNG").string(), view));
+  ASSERT_TRUE(cv::imwrite((images / "c.jpg").string(), view, {cv::IMWRITE_JPEG_QUALITY, 98}));
+  ASSERT_TRUE(cv::imwrite((images / "blank.png").string(),
+                          cv::Mat(100, 100, CV_8UC3, cv::Scalar::all(128))));
+  std::ofstream(images / "b.txt") << "not an image";
+  std::ofstream(images / "broken.jpeg") << "not a jpeg either";
+  const fs::path output = dir / "out" / "nested";
+
+  const ProgramRun run = run_quinsel(
+      dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(count_of(run.err, "Processing image: "), 5u) << run.err;
+  for (const char* name : {"a.PNG", "b.txt", "c.jpg", "blank.png", "broken.jpeg"}) {
+    EXPECT_THAT(run.err, HasSubstr(std::string("Processing image: ") + name));
+  }
+  EXPECT_THAT(run.err, HasSubstr("Failed to read image: " + (images / "broken.jpeg").string()));
+  EXPECT_THAT(run.err,
+              HasSubstr("Failed to detect tags in image: " + (images / "blank.png").string()));
+  EXPECT_THAT(run.err, Not(HasSubstr("image: " + (images / "b.txt").string())));
+
+  std::set<std::string> written;
+  for (const auto& entry : fs::directory_iterator(output)) {
+    written.insert(entry.path().filename().string());
+  }
+  EXPECT_THAT(written, UnorderedElementsAre("vis_a.PNG", "a.PNG", "vis_c.jpg", "c.jpg"));
+
+  // Without --target_ids only tags 0 to 3 are drawn: the drawing stays in the top-left part
+  // of the board, where the first row's first four tags are.
+  const cv::Rect drawn = changed_area(view, cv::imread((output / "a.PNG").string()));
+  EXPECT_FALSE(drawn.empty());
+  EXPECT_LT(drawn.br().y, 240);
+  EXPECT_LT(drawn.br().x, 460);
+  const cv::Rect all_markers = changed_area(view, cv::imread((output / "vis_a.PNG").string()));
+  EXPECT_GT(all_markers.br().y, 300);
+}
+
+TEST(QuinselProgramTest, TargetIdsOptionSelectsTheDrawnTags) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  const cv::Mat view = board_view();
+  ASSERT_TRUE(cv::imwrite((images / "view.png").string(), view));
+  const ProgramRun run =
+      run_quinsel(dir, "--image_dir '" + images.string() + "' --output_dir '" +
+                           (dir / "out").string() + "' --target_ids 35 34 --tag_size_m 0.2");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Tags 34 and 35 are at the bottom right of the board.
+  const cv::Rect drawn = changed_area(view, cv::imread((dir / "out" / "view.png").string()));
+  EXPECT_GT(drawn.tl().x, 320);
+  EXPECT_GT(drawn.tl().y, 240);
+}
+
+TEST(QuinselProgramTest, MissingImageFolderFailsBeforeCreatingOutput) {
+  orvalt::testing::TempDir dir;
+  const ProgramRun run = run_quinsel(dir, "--image_dir '" + (dir / "absent").string() +
+                                              "' --output_dir '" + (dir / "out").string() + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist"));
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(QuinselProgramTest, HelpListsTheOptionsAndBadValuesExitWithTwo) {
+  orvalt::testing::TempDir dir;
+  const ProgramRun help = run_quinsel(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_THAT(help.out, HasSubstr("usage: quinsel"));
+  EXPECT_THAT(help.out, HasSubstr("Detect AprilGrid board in the image and return tag poses."));
+  for (const char* text :
+       {"Tag family to use for detection.", "Size of the AprilTag board in meters.",
+        "List of target tag IDs to detect.", "Path to the input image file.",
+        "Path to the output directory."}) {
+    EXPECT_THAT(help.out, HasSubstr(text));
+  }
+  const ProgramRun bad = run_quinsel(dir, "--tag_size_m large");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("quinsel: error:"));
+}
+
+}  // namespace
+}  // namespace orvalt::apriltag
