@@ -6,7 +6,7 @@
 #include <vector>
 
 // Plain structs for the ROS 2 message types the system reads and writes, with field names and
-// order exactly as in ROS 2. Each top-level type has kTypeName, decode() of a whole CDR payload
+// order exactly as in ROS 2. Each type has kTypeName, decode() of a whole CDR payload
 // (4-byte encapsulation header included; both byte orders) and encode() to little-endian CDR.
 // decode() checks every length against the buffer and throws std::runtime_error naming the
 // type when the bytes are truncated or corrupt; it never reads past the end.
@@ -16,76 +16,106 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace builtin_interfaces {
 struct Time {
+  static constexpr const char* kTypeName = "builtin_interfaces/msg/Time";
   std::int32_t sec = 0;
   std::uint32_t nanosec = 0;
   // sec * 1e9 + nanosec; nanosec is not required to be below 1e9 (real bags hold such stamps).
   std::int64_t nanoseconds() const {
     return static_cast<std::int64_t>(sec) * 1000000000LL + static_cast<std::int64_t>(nanosec);
   }
+  // The stamp of `ns` nanoseconds since the epoch, with 0 <= nanosec < 1e9 (sec rounds toward
+  // minus infinity). Throws std::invalid_argument when sec does not fit in 32 bits.
   static Time from_nanoseconds(std::int64_t ns);
-  bool operator==(const Time& other) const {
-    return sec == other.sec && nanosec == other.nanosec;
-  }
+  bool operator==(const Time& other) const { return sec == other.sec && nanosec == other.nanosec; }
+  static Time decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 }  // namespace builtin_interfaces
 
 namespace std_msgs {
 struct Header {
+  static constexpr const char* kTypeName = "std_msgs/msg/Header";
   builtin_interfaces::Time stamp;
   std::string frame_id;
   bool operator==(const Header& other) const {
     return stamp == other.stamp && frame_id == other.frame_id;
   }
+  static Header decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 }  // namespace std_msgs
 
 namespace geometry_msgs {
 struct Vector3 {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Vector3";
   double x = 0, y = 0, z = 0;
   bool operator==(const Vector3& o) const { return x == o.x && y == o.y && z == o.z; }
+  static Vector3 decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct Point {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Point";
   double x = 0, y = 0, z = 0;
   bool operator==(const Point& o) const { return x == o.x && y == o.y && z == o.z; }
+  static Point decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct Quaternion {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Quaternion";
   double x = 0, y = 0, z = 0, w = 1;
   bool operator==(const Quaternion& o) const {
     return x == o.x && y == o.y && z == o.z && w == o.w;
   }
+  static Quaternion decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct Pose {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Pose";
   Point position;
   Quaternion orientation;
   bool operator==(const Pose& o) const {
     return position == o.position && orientation == o.orientation;
   }
+  static Pose decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct PoseWithCovariance {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/PoseWithCovariance";
   Pose pose;
   std::array<double, 36> covariance{};
   bool operator==(const PoseWithCovariance& o) const {
     return pose == o.pose && covariance == o.covariance;
   }
+  static PoseWithCovariance decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct Twist {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Twist";
   Vector3 linear;
   Vector3 angular;
   bool operator==(const Twist& o) const { return linear == o.linear && angular == o.angular; }
+  static Twist decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct TwistWithCovariance {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/TwistWithCovariance";
   Twist twist;
   std::array<double, 36> covariance{};
   bool operator==(const TwistWithCovariance& o) const {
     return twist == o.twist && covariance == o.covariance;
   }
+  static TwistWithCovariance decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct Transform {
+  static constexpr const char* kTypeName = "geometry_msgs/msg/Transform";
   Vector3 translation;
   Quaternion rotation;
   bool operator==(const Transform& o) const {
     return translation == o.translation && rotation == o.rotation;
   }
+  static Transform decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 struct TransformStamped {
   static constexpr const char* kTypeName = "geometry_msgs/msg/TransformStamped";
@@ -121,15 +151,15 @@ struct Image {
   std::uint32_t step = 0;
   Bytes data;
   bool operator==(const Image& o) const {
-    return header == o.header && height == o.height && width == o.width &&
-           encoding == o.encoding && is_bigendian == o.is_bigendian && step == o.step &&
-           data == o.data;
+    return header == o.header && height == o.height && width == o.width && encoding == o.encoding &&
+           is_bigendian == o.is_bigendian && step == o.step && data == o.data;
   }
   static Image decode(const Bytes& bytes);
   Bytes encode() const;
 };
 
 struct RegionOfInterest {
+  static constexpr const char* kTypeName = "sensor_msgs/msg/RegionOfInterest";
   std::uint32_t x_offset = 0;
   std::uint32_t y_offset = 0;
   std::uint32_t height = 0;
@@ -139,6 +169,8 @@ struct RegionOfInterest {
     return x_offset == o.x_offset && y_offset == o.y_offset && height == o.height &&
            width == o.width && do_rectify == o.do_rectify;
   }
+  static RegionOfInterest decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 
 struct CameraInfo {
@@ -156,14 +188,15 @@ struct CameraInfo {
   RegionOfInterest roi;
   bool operator==(const CameraInfo& o) const {
     return header == o.header && height == o.height && width == o.width &&
-           distortion_model == o.distortion_model && d == o.d && k == o.k && r == o.r &&
-           p == o.p && binning_x == o.binning_x && binning_y == o.binning_y && roi == o.roi;
+           distortion_model == o.distortion_model && d == o.d && k == o.k && r == o.r && p == o.p &&
+           binning_x == o.binning_x && binning_y == o.binning_y && roi == o.roi;
   }
   static CameraInfo decode(const Bytes& bytes);
   Bytes encode() const;
 };
 
 struct PointField {
+  static constexpr const char* kTypeName = "sensor_msgs/msg/PointField";
   static constexpr std::uint8_t INT8 = 1;
   static constexpr std::uint8_t UINT8 = 2;
   static constexpr std::uint8_t INT16 = 3;
@@ -179,6 +212,8 @@ struct PointField {
   bool operator==(const PointField& o) const {
     return name == o.name && offset == o.offset && datatype == o.datatype && count == o.count;
   }
+  static PointField decode(const Bytes& bytes);
+  Bytes encode() const;
 };
 
 struct PointCloud2 {
@@ -194,8 +229,8 @@ struct PointCloud2 {
   bool is_dense = false;
   bool operator==(const PointCloud2& o) const {
     return header == o.header && height == o.height && width == o.width && fields == o.fields &&
-           is_bigendian == o.is_bigendian && point_step == o.point_step &&
-           row_step == o.row_step && data == o.data && is_dense == o.is_dense;
+           is_bigendian == o.is_bigendian && point_step == o.point_step && row_step == o.row_step &&
+           data == o.data && is_dense == o.is_dense;
   }
   static PointCloud2 decode(const Bytes& bytes);
   Bytes encode() const;
