@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+namespace orvalt::ros2 {
+
+// A whole file mapped read-only into memory, so that readers take records straight from the
+// page cache without copying them into buffers first. The bytes stay valid while the object
+// lives. Throws common::FileNotFoundError for a missing file and std::runtime_error naming the
+// file when it cannot be opened or mapped.
+class MappedFile {
+ public:
+  explicit MappedFile(const std::filesystem::path& path);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  // Asks the kernel to start reading [offset, offset + size) from disk in the background.
+  void prefetch(std::size_t offset, std::size_t size) const;
+
+ private:
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace orvalt::ros2
