@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <fmt/ranges.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
@@ -75,6 +76,11 @@ void run(const QuinselOptions& options) {
       log->info("Failed to detect tags in image: {}", path.string());
       continue;
     }
+    std::vector<int> ids;
+    for (const auto& [id, points] : *corner_dict) ids.push_back(id);
+    std::sort(ids.begin(), ids.end());
+    log->info("Found {} tags in image: {} (ids {})", ids.size(), path.string(),
+              fmt::join(ids, " "));
     const fs::path output_dir(options.output_dir);
     detector.draw_detection(image, (output_dir / ("vis_" + name)).string());
     detector.draw(image, *corner_dict, (output_dir / name).string());

@@ -93,6 +93,7 @@ TEST(QuinselProgramTest, ProcessesAFolderOfMixedFiles) {
   EXPECT_THAT(run.err,
               HasSubstr("Failed to detect tags in image: " + (images / "blank.png").string()));
   EXPECT_THAT(run.err, Not(HasSubstr("image: " + (images / "b.txt").string())));
+  EXPECT_THAT(run.err, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
 
   std::set<std::string> written;
   for (const auto& entry : fs::directory_iterator(output)) {
