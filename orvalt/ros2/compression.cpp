@@ -65,7 +65,10 @@ std::vector<std::uint8_t> zstd_decompress(const std::uint8_t* data, std::size_t 
       throw std::runtime_error(what + ": corrupt zstd data (" + ZSTD_getErrorName(last) + ")");
     }
     produced += output.pos;
-    // Done when all input is consumed and the codec holds no more output for us.
+    // 0: a frame ended and is fully flushed. Calling again without input would start a new
+    // frame, so stop there when the input is used up.
+    if (last == 0 && input.pos == input.size) break;
+    // Input used up and room left over: the codec has nothing more, the frame is cut short.
     if (input.pos == input.size && output.pos < output.size) break;
   }
   if (last != 0) throw std::runtime_error(what + ": truncated zstd frame");

@@ -34,6 +34,7 @@ class RawBag {
  public:
   RawBag(const fs::path& file, int generation) : generation_(generation) {
     EXPECT_EQ(sqlite3_open(file.c_str(), &db_), SQLITE_OK);
+    exec("PRAGMA synchronous = OFF");  // test files need no crash safety
     std::string topics =
         "CREATE TABLE topics(id INTEGER PRIMARY KEY,name TEXT NOT NULL,"
         "type TEXT NOT NULL,serialization_format TEXT NOT NULL";
