@@ -1,0 +1,403 @@
+#include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+#include <open3d/geometry/PointCloud.h>
+#include <open3d/io/PointCloudIO.h>
+#include <Eigen/LU>
+#include <Eigen/SVD>
+
+#include "orvalt/common/logger.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+std::shared_ptr<spdlog::logger> log() { return common::logger("orvalt.calibration.pellitor"); }
+
+std::string shape_text(const Eigen::Index size) { return fmt::format("({},)", size); }
+
+void check_vec6(const VarnholtOptimizer::VectorRef& vec6) {
+  if (vec6.size() != 6) {
+    throw std::invalid_argument("Input vector must be (6,), got " + shape_text(vec6.size()));
+  }
+}
+
+// numpy.isclose with its default tolerances.
+bool is_close(double value, double expected) {
+  return std::abs(value - expected) <= 1e-8 + 1e-5 * std::abs(expected);
+}
+
+void check_motion(const Eigen::MatrixXd& motion, const char* kind, std::size_t index) {
+  const std::string name = fmt::format("{} matrix {}", kind, index);
+  if (motion.rows() != 4 || motion.cols() != 4) {
+    throw std::invalid_argument(name + " must be 4x4");
+  }
+  if (!is_close(motion(3, 0), 0.0) || !is_close(motion(3, 1), 0.0) ||
+      !is_close(motion(3, 2), 0.0) || !is_close(motion(3, 3), 1.0)) {
+    throw std::invalid_argument(name + " must be a valid homogeneous transformation matrix");
+  }
+}
+
+// Cauchy loss with scale c: about r^2 for |r| << c, logarithmic beyond.
+double cauchy(double r, double c) { return c * c * std::log(1.0 + r * r / (c * c)); }
+
+Eigen::Matrix4d transform_of(const VarnholtOptimizer::VectorRef& vec6) {
+  return TransformUtils::vector6_to_transform_matrix(Vector6d(vec6));
+}
+
+Points3d read_ground_points(const std::filesystem::path& file) {
+  open3d::geometry::PointCloud cloud;
+  open3d::io::ReadPointCloud(file.string(), cloud);
+  const auto count = static_cast<Eigen::Index>(cloud.points_.size());
+  if (count == 0) return Points3d(0, 3);
+  return Eigen::Map<const Eigen::Matrix<double, 3, Eigen::Dynamic>>(cloud.points_[0].data(), 3,
+                                                                    count)
+      .transpose();
+}
+
+double mean_or(const std::vector<double>& values, double empty_value) {
+  if (values.empty()) return empty_value;
+  double sum = 0.0;
+  for (const double value : values) sum += value;
+  return sum / static_cast<double>(values.size());
+}
+
+}  // namespace
+
+std::string gradient_grade(double largest_gradient) {
+  if (largest_gradient < 1e-6) return "Excellent";
+  if (largest_gradient < 1e-5) return "Good";
+  if (largest_gradient < 1e-4) return "Qualified";
+  if (largest_gradient < 1e-3) return "Marginal";
+  return "Poor";
+}
+
+VarnholtOptimizer::VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_data_list,
+                                     const std::vector<Eigen::MatrixXd>& camera_data_list,
+                                     const std::filesystem::path& camera_ground_points_dir,
+                                     const std::vector<std::vector<double>>& extrinsic_bound,
+                                     const Eigen::VectorXd& extrinsic_init_vec6) {
+  if (odom_data_list.size() != camera_data_list.size()) {
+    throw std::invalid_argument("A and B motion pairs must match");
+  }
+  for (std::size_t i = 0; i < camera_data_list.size(); ++i) {
+    check_motion(camera_data_list[i], "Camera", i);
+  }
+  for (std::size_t i = 0; i < odom_data_list.size(); ++i) {
+    check_motion(odom_data_list[i], "Odom", i);
+  }
+  if (extrinsic_init_vec6.size() != 6) {
+    throw std::invalid_argument("extrinsic_init_vec6 must be (6,), got: " +
+                                shape_text(extrinsic_init_vec6.size()));
+  }
+  if (extrinsic_bound.size() != 6) {
+    throw std::invalid_argument(
+        fmt::format("extrinsic_bound must contain 6 bounds, got: {}", extrinsic_bound.size()));
+  }
+  const Eigen::VectorXd& init = extrinsic_init_vec6;
+  if ((init.head<3>().array() < -kPi).any() || (init.head<3>().array() > kPi).any()) {
+    throw std::invalid_argument(
+        fmt::format("Rotation angles must be in [-π, π] 内！\nrx={:.4f}, ry={:.4f}, rz={:.4f}",
+                    init(0), init(1), init(2)));
+  }
+  for (std::size_t i = 0; i < extrinsic_bound.size(); ++i) {
+    const auto& entry = extrinsic_bound[i];
+    if (entry.size() != 2) {
+      throw std::invalid_argument(fmt::format(
+          "extrinsic_bound[{}] must be a tuple (min, max), got length: {}", i, entry.size()));
+    }
+    if (entry[0] > entry[1]) {
+      throw std::invalid_argument(
+          fmt::format("extrinsic_bound[{}] must be a tuple (min, max), got low={:.4f}, high={:.4f}",
+                      i, entry[0], entry[1]));
+    }
+  }
+  for (int i = 0; i < 6; ++i) {
+    const double low = extrinsic_bound[i][0];
+    const double high = extrinsic_bound[i][1];
+    if (!(low <= init(i) && init(i) <= high)) {
+      throw std::invalid_argument(fmt::format(
+          "Initial value out of bounds! Parameter[{}] = {:.4f}, Bound: [{:.4f}, {:.4f}]", i,
+          init(i), low, high));
+    }
+  }
+  initial_vec6_ = init;
+  for (const auto& entry : extrinsic_bound) extrinsic_bound_.emplace_back(entry[0], entry[1]);
+
+  if (!std::filesystem::is_directory(camera_ground_points_dir)) {
+    throw std::invalid_argument("Camera ground points directory " +
+                                camera_ground_points_dir.string() + " does not exist");
+  }
+  std::vector<std::filesystem::path> ground_files;
+  for (const auto& entry : std::filesystem::directory_iterator(camera_ground_points_dir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".ply") == 0) {
+      ground_files.push_back(entry.path());
+    }
+  }
+  if (ground_files.size() < 3) {
+    throw std::invalid_argument(
+        fmt::format("Camera ground points directory {} must contain at least 3 files, got {}",
+                    camera_ground_points_dir.string(), ground_files.size()));
+  }
+  for (const auto& file : ground_files) camera_ground_points_.push_back(read_ground_points(file));
+  for (std::size_t i = 0; i < camera_ground_points_.size(); ++i) {
+    if (camera_ground_points_[i].rows() < 3) {
+      throw std::invalid_argument(
+          fmt::format("Ground points {} must have at least 3 points, got {}", i,
+                      camera_ground_points_[i].rows()));
+    }
+  }
+
+  for (const auto& motion : odom_data_list) A_list_.emplace_back(motion);
+  for (const auto& motion : camera_data_list) B_list_.emplace_back(motion);
+  num_motions_ = static_cast<int>(A_list_.size());
+  iter_ = 0;
+
+  // The base-frame points of a cloud are R p + t, so their centred matrix is the camera one
+  // times R^T and its right singular vectors are R times the camera ones: the plane normal
+  // needs one decomposition here instead of one per evaluation.
+  Eigen::Index total_points = 0;
+  for (const auto& points : camera_ground_points_) {
+    const Eigen::MatrixXd centred = points.rowwise() - points.colwise().mean();
+    const Eigen::JacobiSVD<Eigen::MatrixXd> svd(centred, Eigen::ComputeThinV);
+    camera_plane_normals_.push_back(svd.matrixV().col(2));
+    total_points += points.rows();
+  }
+  ground_x_.resize(total_points);
+  ground_y_.resize(total_points);
+  ground_z_.resize(total_points);
+  Eigen::Index offset = 0;
+  for (const auto& points : camera_ground_points_) {
+    ground_x_.segment(offset, points.rows()) = points.col(0);
+    ground_y_.segment(offset, points.rows()) = points.col(1);
+    ground_z_.segment(offset, points.rows()) = points.col(2);
+    offset += points.rows();
+  }
+}
+
+double VarnholtOptimizer::_residual_axxb(const VectorRef& vec6) const {
+  check_vec6(vec6);
+  const Eigen::Matrix4d X = transform_of(vec6);
+  const Eigen::Matrix3d R_X = X.block<3, 3>(0, 0);
+  const Eigen::Vector3d t_X = X.block<3, 1>(0, 3);
+  double err = 0.0;
+  for (std::size_t i = 0; i < A_list_.size(); ++i) {
+    const Eigen::Matrix4d& A = A_list_[i];
+    const Eigen::Matrix4d& B = B_list_[i];
+    const Eigen::Matrix3d R_AX = A.block<3, 3>(0, 0) * R_X;
+    const Eigen::Matrix3d R_XB = R_X * B.block<3, 3>(0, 0);
+    const Eigen::Vector3d t_AX = A.block<3, 3>(0, 0) * t_X + A.block<3, 1>(0, 3);
+    const Eigen::Vector3d t_XB = R_X * B.block<3, 1>(0, 3) + t_X;
+    // trace(R_AX R_XB^T) without forming the product.
+    const double trace = (R_AX.array() * R_XB.array()).sum();
+    const double theta = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0));
+    err += theta * theta + 0.1 * (t_AX - t_XB).squaredNorm();
+  }
+  return err / std::max(num_motions_, 1);
+}
+
+double VarnholtOptimizer::_residual_xy_prior(const VectorRef& vec6, double tx_prior,
+                                             double ty_prior) const {
+  if (vec6.size() < 5) {
+    throw std::invalid_argument("Input vector must be (6,), got " + shape_text(vec6.size()));
+  }
+  return (vec6(3) - tx_prior) * (vec6(3) - tx_prior) + (vec6(4) - ty_prior) * (vec6(4) - ty_prior);
+}
+
+double VarnholtOptimizer::_residual_ground_normal(const VectorRef& vec6, double c) const {
+  check_vec6(vec6);
+  const Eigen::Matrix3d R = transform_of(vec6).block<3, 3>(0, 0);
+  double total = 0.0;
+  for (const auto& camera_normal : camera_plane_normals_) {
+    Eigen::Vector3d n = R * camera_normal;
+    n /= n.norm() + 1e-8;
+    const double cos = std::clamp(n.z(), -1.0, 1.0);
+    total += cauchy(1.0 - std::abs(cos), c);
+  }
+  return total / std::max<double>(static_cast<double>(camera_plane_normals_.size()), 1.0);
+}
+
+double VarnholtOptimizer::_residual_ground_z(const VectorRef& vec6, double c) const {
+  check_vec6(vec6);
+  const Eigen::Matrix4d X = transform_of(vec6);
+  const double c2 = c * c;
+  // One vectorised pass over all points, no temporaries: z = row 2 of R times p, plus t_z.
+  const double total =
+      c2 *
+      ((X(2, 0) * ground_x_ + X(2, 1) * ground_y_ + X(2, 2) * ground_z_ + X(2, 3)).square() / c2 +
+       1.0)
+          .log()
+          .sum();
+  return total / std::max<double>(static_cast<double>(ground_x_.size()), 1.0);
+}
+
+double VarnholtOptimizer::objective_function(const VectorRef& vec6,
+                                             const CalibOptimizerConfig& cfg) {
+  if (vec6.size() != 6) throw std::invalid_argument("Require 6D SE3 vector");
+  const double loss_axxb = _residual_axxb(vec6);
+  const double loss_normal = _residual_ground_normal(vec6, cfg.cauchy_normal);
+  const double loss_z = _residual_ground_z(vec6, cfg.cauchy_z);
+  const double loss_prior = _residual_xy_prior(vec6, initial_vec6_(3), initial_vec6_(4));
+  const double total = cfg.w_axxb * loss_axxb + cfg.w_normal * loss_normal + cfg.w_z * loss_z +
+                       cfg.w_xy * loss_prior;
+  if (iter_ % 10 == 0) {
+    const auto logger = log();
+    logger->info("[Iter {:3d}] ==============================================", iter_);
+    logger->info("      Loss    | Total={:8.5f}  AXXB={:7.5f}  Normal={:7.5f}  Z={:7.5f}", total,
+                 loss_axxb, loss_normal, loss_z);
+    logger->info(
+        "      Params  | rx={:7.5f}  ry={:7.5f}  rz={:7.5f}  | tx={:7.5f}  ty={:7.5f}  "
+        "tz={:7.5f}",
+        vec6(0), vec6(1), vec6(2), vec6(3), vec6(4), vec6(5));
+  }
+  ++iter_;
+  return total;
+}
+
+std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
+    const CalibOptimizerConfig& cfg, const std::optional<Vector6d>& initial_vec6) {
+  if (cfg.method != "L-BFGS-B") {
+    throw std::invalid_argument("Unsupported minimisation method " + cfg.method +
+                                ": only L-BFGS-B is available");
+  }
+  iter_ = 0;
+  const auto logger = log();
+  logger->info("\n===== Camera-Base Extrinsic Calibration Start =====");
+
+  const Eigen::VectorXd x0 = initial_vec6 ? *initial_vec6 : initial_vec6_;
+  Eigen::VectorXd lower(6);
+  Eigen::VectorXd upper(6);
+  for (int i = 0; i < 6; ++i) {
+    lower(i) = extrinsic_bound_[i].first;
+    upper(i) = extrinsic_bound_[i].second;
+  }
+  LbfgsbOptions options;
+  options.ftol = cfg.ftol;
+  options.gtol = cfg.gtol;
+  options.maxiter = cfg.maxiter;
+  options.disp = cfg.disp;
+  const MinimizeResult result =
+      minimize_lbfgsb([&](const Eigen::VectorXd& x) { return objective_function(x, cfg); }, x0,
+                      lower, upper, options);
+
+  logger->info("\n=============== Optimize Done ===============");
+  logger->info("Optimization results:");
+  logger->info("Optimization successful: {}", result.success ? "True" : "False");
+  logger->info("Iterations: {}", result.nit);
+  logger->info("Objective function value: {:.6f}", result.fun);
+  logger->info("Number of iterations: {}", result.nit);
+  logger->info("Function Evaluations: {}", result.nfev);
+  logger->info("Message: {}", result.message);
+  const Vector6d x = result.x;
+  logger->info("Optimized vector6: [{:.8f}]", fmt::join(x.data(), x.data() + 6, " "));
+  if (!result.success) logger->error("Optimization failed: {}", result.message);
+  const double largest_gradient = result.jac.cwiseAbs().maxCoeff();
+  logger->info("Gradient Convergence = {:.6e}, [{}]", largest_gradient,
+               gradient_grade(largest_gradient));
+
+  validate_optimization_result(x);
+  compute_calibration_accuracy(x);
+  return {x, result};
+}
+
+ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d& vec6) const {
+  ValidationResult record;
+  if (!vec6.allFinite()) {
+    record.valid = false;
+    record.warnings.push_back("Result contains NaN or infinite values");
+    return record;
+  }
+  record.rotation_norm = vec6.head<3>().norm();
+  record.translation_norm = vec6.tail<3>().norm();
+  if (*record.rotation_norm > kPi) {
+    record.warnings.push_back(
+        fmt::format("Large rotation magnitude: {:.3f} rad", *record.rotation_norm));
+  }
+  if (*record.translation_norm > 3.0) {
+    record.warnings.push_back(
+        fmt::format("Large translation magnitude: {:.3f} m", *record.translation_norm));
+  }
+  try {
+    const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
+    record.transformation_matrix = X;
+    const Eigen::Matrix3d R = X.block<3, 3>(0, 0);
+    const double determinant = R.determinant();
+    if (std::abs(determinant - 1.0) > 1e-4) {
+      record.warnings.push_back(
+          fmt::format("Rotation determinant deviates from 1: {:.6f}", determinant));
+    }
+    const double orthogonality = (R * R.transpose() - Eigen::Matrix3d::Identity()).norm();
+    if (orthogonality > 1e-6) {
+      record.warnings.push_back(
+          fmt::format("Rotation matrix not orthogonal: error {:.6f}", orthogonality));
+    }
+  } catch (const std::exception& error) {
+    record.valid = false;
+    record.warnings.push_back(std::string("Failed to create transformation matrix: ") +
+                              error.what());
+  }
+  const auto logger = log();
+  if (record.warnings.empty()) {
+    logger->info("✓ Result validation passed");
+  } else {
+    logger->info("⚠ Validation Warnings:");
+    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
+  }
+  return record;
+}
+
+AccuracyMetrics VarnholtOptimizer::compute_calibration_accuracy(const Vector6d& vec6) const {
+  const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
+  std::vector<double> rotation_errors;
+  std::vector<double> translation_errors;
+  for (std::size_t i = 0; i < A_list_.size(); ++i) {
+    const Eigen::Matrix4d AX = A_list_[i] * X;
+    const Eigen::Matrix4d XB = X * B_list_[i];
+    rotation_errors.push_back((AX.block<3, 3>(0, 0) - XB.block<3, 3>(0, 0)).norm());
+    translation_errors.push_back((AX.block<3, 1>(0, 3) - XB.block<3, 1>(0, 3)).norm());
+  }
+  std::vector<double> normal_errors;
+  std::vector<double> height_errors;
+  for (const auto& points : camera_ground_points_) {
+    const Points3d base = TransformUtils::transform_camera_points_to_base(points, X);
+    if (base.rows() >= 10) {
+      // An uncentred fit: the plane (a, b, c, d) with a x + b y + c z + d = 0.
+      Eigen::MatrixXd homogeneous(base.rows(), 4);
+      homogeneous << base, Eigen::VectorXd::Ones(base.rows());
+      const Eigen::JacobiSVD<Eigen::MatrixXd> svd(homogeneous, Eigen::ComputeThinV);
+      const Eigen::Vector3d normal = svd.matrixV().col(3).head<3>().normalized();
+      normal_errors.push_back(std::acos(std::min(std::abs(normal.z()), 1.0)));
+    }
+    height_errors.push_back(
+        std::sqrt(base.col(2).squaredNorm() / static_cast<double>(base.rows())));
+  }
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  AccuracyMetrics metrics;
+  metrics.axxb_rotation_rmse = mean_or(rotation_errors, nan);
+  metrics.axxb_translation_rmse = mean_or(translation_errors, nan);
+  metrics.ground_normal_rmse = mean_or(normal_errors, inf);
+  metrics.ground_z_rmse = mean_or(height_errors, inf);
+  metrics.num_valid_ground_planes = static_cast<int>(normal_errors.size());
+
+  const auto logger = log();
+  logger->info("Accuracy Metrics:");
+  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
+  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
+  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
+               metrics.ground_normal_rmse * 180.0 / kPi);
+  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
+  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
+  return metrics;
+}
+
+}  // namespace orvalt::calibration

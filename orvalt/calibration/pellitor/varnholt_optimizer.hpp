@@ -1,0 +1,118 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "orvalt/calibration/pellitor/calib_optimizer_config.hpp"
+#include "orvalt/calibration/pellitor/lbfgsb_minimizer.hpp"
+#include "orvalt/calibration/utils/transform_utils.hpp"
+
+namespace orvalt::calibration {
+
+// Findings of validate_optimization_result, in the order they were made.
+struct ValidationResult {
+  bool valid = true;  // false only for non-finite values or when X cannot be built
+  std::vector<std::string> warnings;
+  std::optional<double> rotation_norm;     // |vec6[0:3]|
+  std::optional<double> translation_norm;  // |vec6[3:6]|, metres
+  std::optional<Eigen::Matrix4d> transformation_matrix;
+};
+
+// How well an extrinsic explains the data. The AX = XB and normal figures are plain means of
+// per-item errors despite their names; only the per-plane height is a root mean square.
+struct AccuracyMetrics {
+  double axxb_rotation_rmse = 0.0;     // mean Frobenius norm of R_AX - R_XB (NaN without pairs)
+  double axxb_translation_rmse = 0.0;  // mean |t_AX - t_XB|, metres (NaN without pairs)
+  double ground_normal_rmse = 0.0;     // mean tilt of usable planes, rad (+inf without any)
+  double ground_z_rmse = 0.0;          // mean per-plane RMS height, metres (+inf without planes)
+  int num_valid_ground_planes = 0;     // planes of at least 10 points
+};
+
+// "Excellent", "Good", "Qualified", "Marginal" or "Poor" for the largest absolute gradient
+// component (strict thresholds 1e-6, 1e-5, 1e-4, 1e-3).
+std::string gradient_grade(double largest_gradient);
+
+// Refines the camera-to-base extrinsic X (the camera's pose in `base_footprint`, mapping camera
+// to base coordinates) as a six-vector [rx, ry, rz, tx, ty, tz] by bound-constrained
+// minimisation of the hand-eye residual of motion pairs (A_i X = X B_i, A_i the pose of base
+// i+1 in base i, B_i the pose of camera i+1 in camera i), the tilt and height of ground
+// planes seen by the camera, and a prior on the horizontal translation.
+class VarnholtOptimizer {
+ public:
+  using VectorRef = Eigen::Ref<const Eigen::VectorXd>;
+
+  // Checks every input (std::invalid_argument with the first failing check's message): the
+  // motion lists (equal length, 4x4 homogeneous matrices, camera list first), the initial
+  // vector (six entries, rotations within [-pi, pi]), the six (low, high) bounds (low <= high)
+  // and the initial vector inside them, then reads every "*.ply" file of
+  // camera_ground_points_dir (at least 3, each of at least 3 points) as camera-frame ground
+  // points, in listing order.
+  VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_data_list,
+                    const std::vector<Eigen::MatrixXd>& camera_data_list,
+                    const std::filesystem::path& camera_ground_points_dir,
+                    const std::vector<std::vector<double>>& extrinsic_bound,
+                    const Eigen::VectorXd& extrinsic_init_vec6);
+
+  // Mean over pairs of theta^2 + 0.1 |dt|^2 (theta the angle of R_AX R_XB^T, dt = t_AX - t_XB).
+  // These three residuals throw std::invalid_argument unless vec6 has six entries.
+  double _residual_axxb(const VectorRef& vec6) const;
+  // Mean over planes of rho_c(1 - |n_z|), n the plane normal in the base frame.
+  double _residual_ground_normal(const VectorRef& vec6, double c) const;
+  // Mean over all ground points of rho_c(z), z the height in the base frame.
+  double _residual_ground_z(const VectorRef& vec6, double c) const;
+  // (tx - tx_prior)^2 + (ty - ty_prior)^2. Throws std::invalid_argument with fewer than five
+  // entries.
+  double _residual_xy_prior(const VectorRef& vec6, double tx_prior, double ty_prior) const;
+
+  // The weighted sum of the four residuals (the prior centred on the initial tx, ty). Logs
+  // losses and parameters on every tenth call and counts calls in iter(). Throws
+  // std::invalid_argument unless vec6 has six entries (iter() unchanged then).
+  double objective_function(const VectorRef& vec6, const CalibOptimizerConfig& cfg);
+
+  // Minimises the objective from initial_vec6 (or the stored initial vector) within the
+  // bounds, logs the run, validates and measures the result, and returns the final vector
+  // with the minimiser's record. A run that stops without converging is logged as an error,
+  // not thrown. Throws std::invalid_argument for a method other than "L-BFGS-B".
+  std::pair<Vector6d, MinimizeResult> optimize(const CalibOptimizerConfig& cfg,
+                                               const std::optional<Vector6d>& initial_vec6 = {});
+
+  // Plausibility of a result; never throws. Logs the warnings or "✓ Result validation
+  // passed", except for a non-finite vector.
+  ValidationResult validate_optimization_result(const Vector6d& vec6) const;
+
+  // Accuracy figures of vec6 against the motion pairs and ground points; logs a report.
+  AccuracyMetrics compute_calibration_accuracy(const Vector6d& vec6) const;
+
+  const Vector6d& initial_vec6() const { return initial_vec6_; }
+  const std::vector<std::pair<double, double>>& extrinsic_bound() const { return extrinsic_bound_; }
+  const std::vector<Points3d>& camera_ground_points() const { return camera_ground_points_; }
+  const std::vector<Eigen::Matrix4d>& A_list() const { return A_list_; }
+  const std::vector<Eigen::Matrix4d>& B_list() const { return B_list_; }
+  int num_motions() const { return num_motions_; }
+  // Objective evaluations since construction or the start of the last optimize run.
+  int iter() const { return iter_; }
+
+ private:
+  Vector6d initial_vec6_;
+  std::vector<std::pair<double, double>> extrinsic_bound_;
+  std::vector<Points3d> camera_ground_points_;
+  std::vector<Eigen::Matrix4d> A_list_;
+  std::vector<Eigen::Matrix4d> B_list_;
+  int num_motions_ = 0;
+  int iter_ = 0;
+
+  // Precomputed from the data alone, for the objective's many evaluations: the plane normal
+  // of every ground cloud in camera coordinates (the base-frame normal is R times it), and
+  // all ground points as contiguous coordinate arrays.
+  std::vector<Eigen::Vector3d> camera_plane_normals_;
+  Eigen::ArrayXd ground_x_;
+  Eigen::ArrayXd ground_y_;
+  Eigen::ArrayXd ground_z_;
+};
+
+}  // namespace orvalt::calibration

@@ -1,0 +1,247 @@
+#include <cmath>
+#include <limits>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "orvalt/calibration/pellitor/synthetic_problem.hpp"
+#include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/log_capture.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+using ::testing::Contains;
+using testing::EigenNear;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::LogCapture;
+using testing::TempDir;
+
+constexpr const char* kLogger = "orvalt.calibration.pellitor";
+
+const std::vector<std::vector<double>> kBounds = {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5},
+                                                  {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}};
+
+VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init) {
+  TempDir dir;
+  write_ground_clouds(problem.camera_ground_points, dir.path());
+  return VarnholtOptimizer({problem.A_list.begin(), problem.A_list.end()},
+                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), kBounds,
+                           init);
+}
+
+Vector6d perturbed(const Vector6d& truth) {
+  Vector6d start = truth;
+  start += (Vector6d() << 0.05, -0.04, 0.06, 0.03, -0.04, 0.05).finished();
+  return start;
+}
+
+CalibOptimizerConfig tight_config() {
+  CalibOptimizerConfig cfg;
+  cfg.disp = false;
+  cfg.ftol = 1e-15;
+  cfg.gtol = 1e-12;
+  cfg.w_xy = 0.0;  // the prior would hold tx, ty at the perturbed start
+  return cfg;
+}
+
+// General motions pin all six parameters. The data are exact, so the minimum is X itself;
+// what limits the answer is the minimiser's stopping test on gradients from forward
+// differences (step 1e-8). Measured: 1.1e-7 (tz) at worst; the bound 1e-6 leaves a factor of
+// 9. Tolerances are tight here: the default ftol of 1e-8 acts as an absolute test on an
+// objective this small and stops about 1e-3 short in tx, ty.
+TEST(VarnholtOptimizerRunTest, RecoversTheExtrinsicFromGeneralMotions) {
+  SyntheticProblemOptions options;
+  options.num_motions = 20;
+  const SyntheticProblem problem = make_synthetic_problem(options);
+  auto optimizer = make(problem, perturbed(options.true_vec6));
+
+  LogCapture log(kLogger);
+  const auto [x, result] = optimizer.optimize(tight_config());
+  EXPECT_THAT(x, EigenNear(options.true_vec6, 1e-6)) << result.message;
+  EXPECT_EQ(Vector6d(result.x), x);
+  EXPECT_LT(result.fun, 1e-12);
+  EXPECT_GT(result.nit, 3);
+  EXPECT_EQ(result.nfev, optimizer.iter());
+
+  const auto lines = log.messages(spdlog::level::info);
+  EXPECT_EQ(lines.front(), "\n===== Camera-Base Extrinsic Calibration Start =====");
+  EXPECT_THAT(lines, Contains("\n=============== Optimize Done ==============="));
+  EXPECT_THAT(lines, Contains(fmt::format("Function Evaluations: {}", result.nfev)));
+  EXPECT_THAT(lines, Contains("Message: " + result.message));
+  EXPECT_THAT(lines, Contains(HasSubstr("Optimized vector6: [")));
+  EXPECT_THAT(lines, Contains(::testing::StartsWith("Gradient Convergence = ")));
+  EXPECT_THAT(lines, Contains("✓ Result validation passed"));
+  EXPECT_THAT(lines, Contains("  Valid Ground Planes: 4"));
+}
+
+// Planar motions (all turns about the base z axis) say nothing about tz and leave roll and
+// pitch to the turn axes alone; the level ground clouds pin them.
+TEST(VarnholtOptimizerRunTest, GroundTermsPinRollPitchAndHeightUnderPlanarMotion) {
+  SyntheticProblemOptions options;
+  options.planar = true;
+  options.num_motions = 20;
+  const SyntheticProblem problem = make_synthetic_problem(options);
+  const Vector6d start = perturbed(options.true_vec6);
+  auto optimizer = make(problem, start);
+
+  const auto [x, result] = optimizer.optimize(tight_config());
+  EXPECT_NEAR(x(0), options.true_vec6(0), 1e-6);
+  EXPECT_NEAR(x(1), options.true_vec6(1), 1e-6);
+  EXPECT_NEAR(x(5), options.true_vec6(5), 1e-6);
+
+  // Without the ground terms the height stays where it started.
+  CalibOptimizerConfig no_ground = tight_config();
+  no_ground.w_normal = 0.0;
+  no_ground.w_z = 0.0;
+  const auto [x_motion_only, unused] = optimizer.optimize(no_ground);
+  EXPECT_NEAR(x_motion_only(5), start(5), 1e-6);
+}
+
+TEST(VarnholtOptimizerRunTest, IterationLimitIsLoggedAsAnErrorAndStillReturns) {
+  const SyntheticProblem problem = make_synthetic_problem(SyntheticProblemOptions());
+  const Vector6d start = perturbed(SyntheticProblemOptions().true_vec6);
+  auto optimizer = make(problem, start);
+  CalibOptimizerConfig cfg = tight_config();
+  cfg.maxiter = 2;
+  LogCapture log(kLogger);
+  const auto [x, result] = optimizer.optimize(cfg);
+  EXPECT_FALSE(result.success);
+  EXPECT_EQ(result.nit, 2);
+  EXPECT_THAT(log.messages(spdlog::level::info), Contains("Optimization successful: False"));
+  EXPECT_THAT(log.messages(spdlog::level::err),
+              ElementsAre("Optimization failed: STOP: TOTAL NO. of ITERATIONS REACHED LIMIT"));
+  EXPECT_NE(x, start);
+
+  // A given start point replaces the stored one for that run only.
+  const Vector6d truth = SyntheticProblemOptions().true_vec6;
+  const auto [at_truth, record] = optimizer.optimize(tight_config(), truth);
+  EXPECT_THAT(at_truth, EigenNear(truth, 1e-7));
+  EXPECT_EQ(optimizer.initial_vec6(), start);
+
+  cfg.method = "Nelder-Mead";
+  EXPECT_THROW(optimizer.optimize(cfg), std::invalid_argument);
+}
+
+TEST(VarnholtOptimizerRunTest, GradientGradesUseStrictThresholds) {
+  EXPECT_EQ(gradient_grade(9.99e-7), "Excellent");
+  EXPECT_EQ(gradient_grade(1e-6), "Good");
+  EXPECT_EQ(gradient_grade(1e-5), "Qualified");
+  EXPECT_EQ(gradient_grade(1e-4), "Marginal");
+  EXPECT_EQ(gradient_grade(1e-3), "Poor");
+  EXPECT_EQ(gradient_grade(std::nan("")), "Poor");
+}
+
+class VarnholtOptimizerReportTest : public ::testing::Test {
+ protected:
+  VarnholtOptimizerReportTest() : optimizer_(make(problem_, Vector6d::Zero())) {}
+
+  const SyntheticProblemOptions options_;
+  const SyntheticProblem problem_ = make_synthetic_problem(options_);
+  VarnholtOptimizer optimizer_;
+};
+
+TEST_F(VarnholtOptimizerReportTest, ValidationOfNonFiniteVectorsIsSilent) {
+  LogCapture log(kLogger);
+  Vector6d vec6 = Vector6d::Zero();
+  vec6(4) = std::numeric_limits<double>::quiet_NaN();
+  const ValidationResult record = optimizer_.validate_optimization_result(vec6);
+  EXPECT_FALSE(record.valid);
+  EXPECT_THAT(record.warnings, ElementsAre("Result contains NaN or infinite values"));
+  EXPECT_FALSE(record.rotation_norm || record.translation_norm || record.transformation_matrix);
+  vec6(4) = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(optimizer_.validate_optimization_result(vec6).valid);
+  EXPECT_TRUE(log.messages().empty());
+}
+
+TEST_F(VarnholtOptimizerReportTest, LargeValuesWarnButStayValid) {
+  LogCapture log(kLogger);
+  Vector6d far;
+  far << 0, 0, 0, 2, 2, 2;
+  const ValidationResult record = optimizer_.validate_optimization_result(far);
+  EXPECT_TRUE(record.valid);
+  EXPECT_THAT(record.warnings, ElementsAre("Large translation magnitude: 3.464 m"));
+  EXPECT_NEAR(*record.translation_norm, std::sqrt(12.0), 1e-15);
+  EXPECT_EQ(*record.rotation_norm, 0.0);
+  EXPECT_THAT(*record.transformation_matrix,
+              EigenNear(TransformUtils::vector6_to_transform_matrix(far), 0.0));
+  EXPECT_THAT(log.messages(),
+              ElementsAre("⚠ Validation Warnings:", "  - Large translation magnitude: 3.464 m"));
+
+  Vector6d turned;
+  turned << 3.2, 0, 0, 0.1, 0, 0.3;
+  EXPECT_THAT(optimizer_.validate_optimization_result(turned).warnings,
+              ElementsAre("Large rotation magnitude: 3.200 rad"));
+
+  LogCapture quiet(kLogger);
+  EXPECT_TRUE(optimizer_.validate_optimization_result(options_.true_vec6).warnings.empty());
+  EXPECT_THAT(quiet.messages(), ElementsAre("✓ Result validation passed"));
+}
+
+TEST_F(VarnholtOptimizerReportTest, AccuracyIsZeroAtTheTruth) {
+  LogCapture log(kLogger);
+  const AccuracyMetrics metrics = optimizer_.compute_calibration_accuracy(options_.true_vec6);
+  EXPECT_LT(metrics.axxb_rotation_rmse, 1e-14);
+  EXPECT_LT(metrics.axxb_translation_rmse, 1e-14);
+  EXPECT_LT(metrics.ground_normal_rmse, 1e-7);  // arccos near 1 amplifies rounding
+  EXPECT_LT(metrics.ground_z_rmse, 1e-14);
+  EXPECT_EQ(metrics.num_valid_ground_planes, 4);
+  const auto lines = log.messages(spdlog::level::info);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Accuracy Metrics:");
+  EXPECT_EQ(lines[1], "  AX=XB Rotation RMSE: 0.000000");
+  EXPECT_EQ(lines[4], "  Ground Z RMSE: 0.000000 (m)");
+  EXPECT_EQ(lines[5], "  Valid Ground Planes: 4");
+}
+
+// Points3d of a level patch in the base frame of `vec6`, given in camera coordinates.
+Points3d patch_seen_by(const Vector6d& vec6, int count, double tilt) {
+  const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
+  Points3d points(count, 3);
+  for (int i = 0; i < count; ++i) {
+    const double x = 0.5 + 0.1 * (i % 4);
+    const double y = 0.1 * (i / 4);
+    const Eigen::Vector3d in_base(x, y, std::tan(tilt) * x);
+    points.row(i) = (X.block<3, 3>(0, 0).transpose() * (in_base - X.block<3, 1>(0, 3))).transpose();
+  }
+  return points;
+}
+
+TEST(VarnholtOptimizerAccuracyTest, SmallPlanesAndMissingPairsAreReportedAsInfAndNan) {
+  const Vector6d vec6 = Vector6d::Zero();
+  SyntheticProblem problem;  // no motion pairs
+  problem.camera_ground_points = {patch_seen_by(vec6, 9, 0.0), patch_seen_by(vec6, 9, 0.0),
+                                  patch_seen_by(vec6, 9, 0.0)};
+  VarnholtOptimizer optimizer = make(problem, vec6);
+  LogCapture log(kLogger);
+  const AccuracyMetrics metrics = optimizer.compute_calibration_accuracy(vec6);
+  EXPECT_TRUE(std::isnan(metrics.axxb_rotation_rmse));
+  EXPECT_TRUE(std::isnan(metrics.axxb_translation_rmse));
+  EXPECT_EQ(metrics.ground_normal_rmse, std::numeric_limits<double>::infinity());
+  EXPECT_EQ(metrics.ground_z_rmse, 0.0);
+  EXPECT_EQ(metrics.num_valid_ground_planes, 0);
+  EXPECT_THAT(
+      log.messages(),
+      ElementsAre("Accuracy Metrics:", "  AX=XB Rotation RMSE: nan",
+                  "  AX=XB Translation RMSE: nan", "  Ground Normal RMSE: inf (rad), deg=inf(deg)",
+                  "  Ground Z RMSE: 0.000000 (m)", "  Valid Ground Planes: 0"));
+}
+
+TEST(VarnholtOptimizerAccuracyTest, TiltIsAPlainMeanOverUsablePlanes) {
+  const Vector6d vec6 = (Vector6d() << 0.01, 0.3, -0.1, 0.2, 0.0, 0.5).finished();
+  SyntheticProblem problem;
+  problem.camera_ground_points = {patch_seen_by(vec6, 12, 0.01), patch_seen_by(vec6, 16, 0.01),
+                                  patch_seen_by(vec6, 9, 0.3)};  // too small to count
+  VarnholtOptimizer optimizer = make(problem, vec6);
+  LogCapture log(kLogger);
+  const AccuracyMetrics metrics = optimizer.compute_calibration_accuracy(vec6);
+  EXPECT_NEAR(metrics.ground_normal_rmse, 0.01, 1e-12);
+  EXPECT_EQ(metrics.num_valid_ground_planes, 2);
+  EXPECT_THAT(log.messages(), Contains("  Ground Normal RMSE: 0.010000 (rad), deg=0.572958(deg)"));
+}
+
+}  // namespace
+}  // namespace orvalt::calibration
