@@ -1,0 +1,122 @@
+#include "orvalt/ros2/bag_info.hpp"
+
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "orvalt/ros2/bag_writer.hpp"
+#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::ros2 {
+namespace {
+
+using ::testing::HasSubstr;
+
+// Times print in local time, as `ros2 bag info` does; the tests pin the zone.
+class BagInfoText : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+
+struct ProgramRun {
+  int status;
+  std::string output;
+};
+
+ProgramRun run(const std::string& command) {
+  ProgramRun result{-1, ""};
+  FILE* pipe = popen(("TZ=UTC " + command + " 2>&1").c_str(), "r");
+  if (!pipe) return result;
+  std::array<char, 4096> buffer{};
+  while (const std::size_t read = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
+    result.output.append(buffer.data(), read);
+  }
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TEST_F(BagInfoText, SizesUseBinaryUnits) {
+  EXPECT_EQ(format_bag_size(0), "0 B");
+  EXPECT_EQ(format_bag_size(1023), "1023 B");
+  EXPECT_EQ(format_bag_size(1024), "1.0 KiB");
+  EXPECT_EQ(format_bag_size(16384), "16.0 KiB");
+  EXPECT_EQ(format_bag_size(1855488), "1.8 MiB");
+  EXPECT_EQ(format_bag_size(3ULL << 40), "3.0 TiB");
+}
+
+TEST_F(BagInfoText, TimesShowMilliseconds) {
+  EXPECT_EQ(format_bag_time(1585866235112411371), "Apr  2 2020 22:23:55.112 (1585866235.112)");
+  EXPECT_EQ(format_bag_time(1585866239043508139), "Apr  2 2020 22:23:59.043 (1585866239.043)");
+  EXPECT_EQ(format_bag_time(0), "Jan  1 1970 00:00:00.000 (0.000)");
+}
+
+TEST_F(BagInfoText, CountsComeFromTheData) {
+  testing::TempDir dir;
+  {
+    BagWriter writer(dir / "bag");
+    const Connection& tf = writer.add_connection("/tf", "tf2_msgs/msg/TFMessage");
+    writer.add_connection("/empty", "std_msgs/msg/String");
+    writer.write(tf, 1585866235112411371, {0, 1, 0, 0});
+    writer.write(tf, 1585866239643508139, {0, 1, 0, 0});
+  }
+  // metadata.yaml that lies about the counts does not change what is shown.
+  std::ofstream(dir / "bag" / "metadata.yaml")
+      << "rosbag2_bagfile_information:\n  version: 5\n  storage_identifier: sqlite3\n"
+         "  relative_file_paths: [bag_0.db3]\n  message_count: 99\n";
+  const BagReader reader(dir / "bag");
+  const std::string text = format_bag_info(reader);
+  EXPECT_EQ(text.substr(0, text.find("Bag size:")), "\nFiles:             bag_0.db3\n");
+  EXPECT_EQ(text.substr(text.find("Storage id:")),
+            "Storage id:        sqlite3\n"
+            "Duration:          4.531s\n"
+            "Start:             Apr  2 2020 22:23:55.112 (1585866235.112)\n"
+            "End:               Apr  2 2020 22:23:59.643 (1585866239.643)\n"
+            "Messages:          2\n"
+            "Topic information: Topic: /tf | Type: tf2_msgs/msg/TFMessage | Count: 2 | "
+            "Serialization Format: cdr\n"
+            "                   Topic: /empty | Type: std_msgs/msg/String | Count: 0 | "
+            "Serialization Format: cdr\n");
+}
+
+TEST(BagInfoProgram, PrintsARealBag) {
+  const auto bags = testing::real_bags_dir();
+  if (!bags) GTEST_SKIP() << testing::kNoRealBags;
+  const ProgramRun result = run((testing::program_dir() / "bag_info").string() + " " +
+                                (*bags / "v4_sqlite3_split5_wbag").string());
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_THAT(result.output, HasSubstr("Files:             wbag_0.db3\n"
+                                       "                   wbag_1.db3\n"));
+  EXPECT_THAT(result.output, HasSubstr("Bag size:          428.0 KiB\n"));
+  EXPECT_THAT(result.output, HasSubstr("Messages:          6074\n"));
+  EXPECT_THAT(result.output, HasSubstr("Topic: AAA | Type: std_msgs/msg/String | Count: 804 | "
+                                       "Serialization Format: cdr\n"));
+}
+
+TEST(BagInfoProgram, AnUnreadableBagExitsWithOneAndTheError) {
+  testing::TempDir dir;
+  const ProgramRun missing =
+      run((testing::program_dir() / "bag_info").string() + " " + (dir / "nope").string());
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_THAT(missing.output, HasSubstr("Bag does not exist: " + (dir / "nope").string()));
+
+  std::ofstream(dir / "broken.db3") << std::string(5000, 'x');
+  const ProgramRun broken =
+      run((testing::program_dir() / "bag_info").string() + " " + (dir / "broken.db3").string());
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_THAT(broken.output, HasSubstr("broken.db3"));
+}
+
+}  // namespace
+}  // namespace orvalt::ros2
