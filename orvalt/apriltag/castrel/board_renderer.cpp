@@ -1,12 +1,12 @@
 #include "orvalt/apriltag/castrel/board_renderer.hpp"
 
-#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
-
 #include <algorithm>
 #include <stdexcept>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 
 namespace orvalt::apriltag {
 

@@ -71,8 +71,9 @@ class AprilgridCornerDetect {
   const cv::Ptr<cv::aruco::DetectorParameters>& detector_params() const { return detector_params_; }
   const ArucoDetector& detector() const { return detector_; }
 
-  // The raw result of the last detection; std::nullopt before the first. last_ids() is also
-  // std::nullopt after a detection that found no marker.
+  // The marker detector's result of the last detection, before id filtering (corners with
+  // pixel centres at integers, as in the tag map); std::nullopt before the first. last_ids()
+  // is also std::nullopt after a detection that found no marker.
   const std::optional<MarkerCorners>& last_corners() const { return last_corners_; }
   const std::optional<std::vector<int>>& last_ids() const { return last_ids_; }
   const std::optional<MarkerCorners>& last_rejected() const { return last_rejected_; }

@@ -238,23 +238,6 @@ TEST(AprilgridCornerDetectTest, FamilyNamesResolveExactlyOrFallBackTo36h11) {
   EXPECT_FALSE(AprilgridCornerDetect().detect(image).has_value());
 }
 
-TEST(AprilgridCornerDetectTest, ConstructionKeepsTheArgumentsAndTheTunedParameters) {
-  const AprilgridCornerDetect detector("APRILTAG_36h11", 0.2, std::vector<int>{7});
-  EXPECT_EQ(detector.tag_family(), "APRILTAG_36h11");
-  EXPECT_DOUBLE_EQ(detector.tag_size_m(), 0.2);
-  EXPECT_THAT(*detector.target_ids(), ElementsAre(7));
-  EXPECT_FALSE(AprilgridCornerDetect().target_ids().has_value());
-  const auto& params = *detector.detector_params();
-  EXPECT_EQ(params.cornerRefinementMethod, cv::aruco::CORNER_REFINE_APRILTAG);
-  EXPECT_EQ(params.adaptiveThreshWinSizeMin, 7);
-  EXPECT_DOUBLE_EQ(params.maxErroneousBitsInBorderRate, 0.44);
-  EXPECT_FALSE(params.useAruco3Detection);
-  EXPECT_EQ(detector.detector().parameters, detector.detector_params());
-  // set_parameters and init_detector build new objects.
-  EXPECT_NE(detector.set_parameters(), detector.detector_params());
-  EXPECT_NE(detector.init_detector().dictionary, detector.detector().dictionary);
-}
-
 TEST(AprilgridCornerDetectTest, RejectsEmptyAndWronglyShapedImagesWithoutTouchingState) {
   AprilgridCornerDetect detector;
   const auto message = [&](const cv::Mat& image) -> std::string {
