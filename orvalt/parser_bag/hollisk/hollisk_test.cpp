@@ -297,9 +297,6 @@ TEST(HolliskProgramTest, AMissingInputDirectoryIsAFatalError) {
   const ProgramRun run = run_hollisk(dir.path(), "--bag_dir missing --reindex_bag out");
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.output, HasSubstr("Fatal error: "));
-  const ProgramRun help = run_hollisk(dir.path(), "-h");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.output, HasSubstr("Reindex ROS bag files using sensor-generated timestamps"));
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "orvalt/ros2/messages.hpp"
+
+namespace tf2 {
+class BufferCore;
+}
+
+namespace orvalt::parser_bag {
+
+// The odometry pose of a message: its stamp (ns) and the looked-up transform as the buffer
+// returned it, quaternion scalar first.
+struct OdomPose {
+  std::int64_t timestamp = 0;
+  double tx = 0, ty = 0, tz = 0;
+  double qw = 1, qx = 0, qy = 0, qz = 0;
+  auto key() const { return std::tie(timestamp, tx, ty, tz, qw, qx, qy, qz); }
+  bool operator<(const OdomPose& other) const { return key() < other.key(); }
+  bool operator==(const OdomPose& other) const { return key() == other.key(); }
+};
+
+// A found pose and its file stem `odom_info`:
+// "<stamp ns>.<tx>_<ty>_<tz>_<qw>_<qx>_<qy>_<qz>", every number as printf "%.6f" writes it.
+struct OdomInfo {
+  std::string odom_info;
+  OdomPose odom_pose;
+};
+
+// printf "%.6f" of `value`: fixed point, no exponent, "-" also for negative zero.
+std::string format_fixed6(double value);
+
+// Holds every transform of one recording in a tf2 buffer (3000 s of dynamic history, static
+// transforms at all times) and answers, for a message stamp, where `base_frame` was in
+// `global_frame`. Everything is loaded before the first lookup, so lookups never wait: what
+// cannot be answered now never will be. Used from one thread.
+class TransformManager {
+ public:
+  TransformManager(std::string base_frame, std::string global_frame);
+  ~TransformManager();
+  TransformManager(const TransformManager&) = delete;
+  TransformManager& operator=(const TransformManager&) = delete;
+
+  // Keeps `timestamp` (ns) in the ascending list of the (child, parent) pair; duplicates stay.
+  void save_transform_timestamp(const std::string& child, const std::string& parent,
+                                std::int64_t timestamp);
+  // Stores every transform of `msg`: as static ones when `tf_type` is "static_tf", else as
+  // dynamic samples. Throws std::invalid_argument for a stamp before 1970 (tf2 cannot hold
+  // it) and std::runtime_error after shutdown(); transforms before the failing one stay.
+  void _save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg, const std::string& tf_type);
+
+  // The transform mapping `source_frame` coordinates into `target_frame` at `timestamp`,
+  // interpolated by tf2; std::nullopt (with a debug line) when tf2 cannot answer.
+  std::optional<ros2::geometry_msgs::TransformStamped> get_transform(
+      const std::string& source_frame, const std::string& target_frame,
+      const ros2::builtin_interfaces::Time& timestamp) const;
+  // The pose of `source_frame` in `target_frame` at `stamp` (a message's header stamp).
+  std::optional<OdomInfo> get_odom_info(const ros2::builtin_interfaces::Time& stamp,
+                                        const std::string& source_frame,
+                                        const std::string& target_frame) const;
+  // Whether `source_frame` connects to `target_frame` at the latest common time; on false,
+  // `error` gets tf2's reason when it gives one.
+  bool can_transform(const std::string& target_frame, const std::string& source_frame,
+                     std::string* error) const;
+
+  // Frees the buffer; later lookups find nothing. Calling it again does nothing.
+  void shutdown();
+
+  const std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>>& timestamps()
+      const {
+    return timestamps_;
+  }
+  const std::string& base_frame() const { return base_frame_; }
+  const std::string& global_frame() const { return global_frame_; }
+
+ private:
+  std::unique_ptr<tf2::BufferCore> tf_buffer_;
+  std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>> timestamps_;
+  std::string base_frame_;
+  std::string global_frame_;
+};
+
+}  // namespace orvalt::parser_bag
