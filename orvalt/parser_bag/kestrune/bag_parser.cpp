@@ -1,6 +1,7 @@
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -64,6 +65,17 @@ SensorMessage decode_sensor_message(const ros2::BagMessage& bag_message, const s
     sensor.stamp = ros2::builtin_interfaces::Time::from_nanoseconds(*stamp);
   }
   return sensor;
+}
+
+// The shortest text that reads back as the same double, always spelled as a YAML 1.1 float:
+// with a point ("500.0", not "500", which readers take for an integer; "1.0e-07", not
+// "1e-07", which they take for a string).
+std::string yaml_float(double value) {
+  if (std::isnan(value)) return ".nan";
+  if (std::isinf(value)) return value > 0 ? ".inf" : "-.inf";
+  std::string text = fmt::format("{}", value);
+  if (text.find('.') == std::string::npos) text.insert(std::min(text.find('e'), text.size()), ".0");
+  return text;
 }
 
 std::string stamp_stem(const ros2::builtin_interfaces::Time& stamp) {
@@ -202,11 +214,15 @@ void BagParser::_parser_cam_info(const ros2::sensor_msgs::CameraInfo& msg,
                                 intrinsic.cy, intrinsic.distortion, msg.width,
                                 msg.height,   msg.distortion_model};
   YAML::Node node;
-  node["fx"] = record.fx;
-  node["fy"] = record.fy;
-  node["cx"] = record.cx;
-  node["cy"] = record.cy;
-  node["distortion_coeffs"] = record.distortion_coeffs;
+  node["fx"] = yaml_float(record.fx);
+  node["fy"] = yaml_float(record.fy);
+  node["cx"] = yaml_float(record.cx);
+  node["cy"] = yaml_float(record.cy);
+  for (const double coefficient : record.distortion_coeffs) {
+    node["distortion_coeffs"].push_back(yaml_float(coefficient));
+  }
+  if (record.distortion_coeffs.empty())
+    node["distortion_coeffs"] = YAML::Node(YAML::NodeType::Sequence);
   node["width"] = record.width;
   node["height"] = record.height;
   node["distortion_model"] = record.distortion_model;

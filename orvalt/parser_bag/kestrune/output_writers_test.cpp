@@ -147,6 +147,10 @@ TEST(CameraInfoTest, YamlReadsBackWithTheKeysInOrder) {
   EXPECT_THAT(keys, ::testing::ElementsAre("fx", "fy", "cx", "cy", "distortion_coeffs", "width",
                                            "height", "distortion_model"));
   const std::string text = read_text(path);
+  EXPECT_THAT(text, ::testing::StartsWith("fx: 525.5\n")) << text;
+  // Whole and tiny numbers are still written as floats.
+  EXPECT_THAT(text, ::testing::HasSubstr("0.0\n")) << text;
+  EXPECT_THAT(text, ::testing::HasSubstr("1.0e-07\n")) << text;
   EXPECT_EQ(text.find('['), std::string::npos) << "block style only:\n" << text;
   EXPECT_EQ(text.find('{'), std::string::npos) << text;
 
