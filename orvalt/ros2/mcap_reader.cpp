@@ -1,11 +1,15 @@
 #include "orvalt/ros2/mcap_reader.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "orvalt/common/logger.hpp"
@@ -97,6 +101,7 @@ void add_unique(std::vector<std::uint16_t>& channels, std::uint16_t channel) {
 
 struct McapReader::Impl {
   explicit Impl(const std::filesystem::path& path) : path(path), file(path) {}
+  ~Impl();
 
   void open();
   bool read_summary();
@@ -106,13 +111,22 @@ struct McapReader::Impl {
   void add_channel(mcap::Channel channel);
   void count_message(const mcap::MessageView& message, std::uint64_t offset, Block& block);
   void build_connections();
-  std::pair<const std::uint8_t*, std::size_t> chunk_records(const RecordView& record,
-                                                            std::vector<std::uint8_t>& buffer);
+  std::pair<const std::uint8_t*, std::size_t> chunk_records(
+      const RecordView& record, std::vector<std::uint8_t>& buffer,
+      mcap::ChunkDecompressor& decompressor) const;
   RecordView record_at(std::uint64_t offset, std::uint64_t end) const;
   std::vector<std::uint64_t> count_from_index();
   std::optional<std::string> find_metadata();
   void restart();
-  void open_block(std::size_t index);
+  bool wants(const Block& block) const;
+  std::unique_ptr<OpenBlock> prepare_block(std::size_t index, std::vector<std::uint8_t> buffer,
+                                           mcap::ChunkDecompressor& decompressor) const;
+  std::vector<std::uint8_t> take_buffer();
+  void recycle(std::vector<std::uint8_t> buffer);
+  std::size_t next_wanted(std::size_t position) const;
+  void start_ahead(std::size_t index);
+  std::unique_ptr<OpenBlock> take_ahead();
+  void work_ahead();
   bool next(StorageMessage& out);
 
   std::filesystem::path path;
@@ -158,6 +172,21 @@ struct McapReader::Impl {
   std::size_t pending = 0;                 // next entry of by_start_time to open
   std::vector<std::unique_ptr<OpenBlock>> heap;
   std::vector<std::vector<std::uint8_t>> free_buffers;
+
+  // A second thread decompresses and indexes the next block while the caller reads messages
+  // of the current one; it only reads state that stays fixed during a pass.
+  std::thread worker;
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  bool job_waiting = false;  // a block for the worker to prepare
+  bool job_done = false;
+  bool job_started = false;  // by the reading thread, until it takes the result
+  std::size_t job_index = 0;
+  std::vector<std::uint8_t> job_buffer;
+  std::unique_ptr<OpenBlock> job_result;
+  std::exception_ptr job_error;
+  mcap::ChunkDecompressor worker_decompressor;
 };
 
 void McapReader::Impl::open() {
@@ -382,7 +411,7 @@ void McapReader::Impl::scan() {
 
 void McapReader::Impl::scan_chunk(const RecordView& record) {
   try {
-    const auto [records, size] = chunk_records(record, scratch);
+    const auto [records, size] = chunk_records(record, scratch, decompressor);
     Block block;
     block.offset = record.offset;
     block.length = mcap::kRecordPrefixSize + record.length;
@@ -468,7 +497,8 @@ void McapReader::Impl::build_connections() {
 }
 
 std::pair<const std::uint8_t*, std::size_t> McapReader::Impl::chunk_records(
-    const RecordView& record, std::vector<std::uint8_t>& buffer) {
+    const RecordView& record, std::vector<std::uint8_t>& buffer,
+    mcap::ChunkDecompressor& decompressor) const {
   const mcap::ChunkView chunk = mcap::parse_chunk(record);
   const std::uint8_t* records = chunk.records;
   const auto size = static_cast<std::size_t>(chunk.uncompressed_size);
@@ -533,7 +563,7 @@ std::vector<std::uint64_t> McapReader::Impl::count_from_index() {
     // A chunk without message indexes has to be read to count its messages.
     const RecordView record = record_at(index.chunk_start_offset, data_end);
     try {
-      const auto [records, size] = chunk_records(record, scratch);
+      const auto [records, size] = chunk_records(record, scratch, decompressor);
       RecordWalker walker(records, size);
       RecordView inner;
       while (walker.next(inner)) {
@@ -580,29 +610,47 @@ std::optional<std::string> McapReader::Impl::find_metadata() {
   return found;
 }
 
-void McapReader::Impl::restart() {
-  for (auto& block : heap) {
-    if (free_buffers.size() < kPooledBuffers) free_buffers.push_back(std::move(block->buffer));
+McapReader::Impl::~Impl() {
+  restart();
+  if (worker.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    worker.join();
   }
+}
+
+void McapReader::Impl::restart() {
+  if (job_started) {
+    try {
+      recycle(std::move(take_ahead()->buffer));
+    } catch (const McapFormatError&) {
+      // The block would have failed when reached; a new pass meets the error again.
+    }
+  }
+  for (auto& block : heap) recycle(std::move(block->buffer));
   heap.clear();
   started = false;
 }
 
-void McapReader::Impl::open_block(std::size_t index) {
+bool McapReader::Impl::wants(const Block& block) const {
+  if (!filtered || block.channels.empty()) return true;
+  return std::any_of(block.channels.begin(), block.channels.end(), [&](std::uint16_t channel) {
+    const int connection = connection_of[channel];
+    return connection != kNoConnection && wanted[static_cast<std::size_t>(connection)];
+  });
+}
+
+// Reads only what a pass leaves unchanged, so that the worker thread may run it.
+std::unique_ptr<OpenBlock> McapReader::Impl::prepare_block(
+    std::size_t index, std::vector<std::uint8_t> buffer,
+    mcap::ChunkDecompressor& decompressor) const {
   const Block& block = blocks[index];
-  if (filtered && !block.channels.empty() &&
-      std::none_of(block.channels.begin(), block.channels.end(), [&](std::uint16_t channel) {
-        const int connection = connection_of[channel];
-        return connection != kNoConnection && wanted[static_cast<std::size_t>(connection)];
-      })) {
-    return;
-  }
   auto open = std::make_unique<OpenBlock>();
   open->order = index;
-  if (!free_buffers.empty()) {
-    open->buffer = std::move(free_buffers.back());
-    free_buffers.pop_back();
-  }
+  open->buffer = std::move(buffer);
   try {
     const std::uint8_t* records = file.data() + block.offset;
     std::size_t size = block.length;
@@ -611,7 +659,7 @@ void McapReader::Impl::open_block(std::size_t index) {
       if (!is(record, Opcode::kChunk) || mcap::kRecordPrefixSize + record.length != block.length) {
         throw McapFormatError("no Chunk record of the indexed length there");
       }
-      std::tie(records, size) = chunk_records(record, open->buffer);
+      std::tie(records, size) = chunk_records(record, open->buffer, decompressor);
     }
     RecordWalker walker(records, size);
     RecordView record;
@@ -630,16 +678,73 @@ void McapReader::Impl::open_block(std::size_t index) {
     throw McapFormatError(std::string(block.chunk ? "chunk" : "message run") + " at offset " +
                           std::to_string(block.offset) + ": " + error.what());
   }
-  if (open->entries.empty()) {
-    if (free_buffers.size() < kPooledBuffers) free_buffers.push_back(std::move(open->buffer));
-    return;
-  }
   const auto by_time = [](const Entry& a, const Entry& b) { return a.log_time < b.log_time; };
   if (!std::is_sorted(open->entries.begin(), open->entries.end(), by_time)) {
     std::stable_sort(open->entries.begin(), open->entries.end(), by_time);
   }
-  heap.push_back(std::move(open));
-  std::push_heap(heap.begin(), heap.end(), later);
+  return open;
+}
+
+std::vector<std::uint8_t> McapReader::Impl::take_buffer() {
+  if (free_buffers.empty()) return {};
+  std::vector<std::uint8_t> buffer = std::move(free_buffers.back());
+  free_buffers.pop_back();
+  return buffer;
+}
+
+void McapReader::Impl::recycle(std::vector<std::uint8_t> buffer) {
+  if (free_buffers.size() < kPooledBuffers) free_buffers.push_back(std::move(buffer));
+}
+
+// The first position from `position` on whose block the filter wants.
+std::size_t McapReader::Impl::next_wanted(std::size_t position) const {
+  while (position < by_start_time.size() && !wants(blocks[by_start_time[position]])) ++position;
+  return position;
+}
+
+void McapReader::Impl::start_ahead(std::size_t index) {
+  if (!worker.joinable()) worker = std::thread([this] { work_ahead(); });
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    job_index = index;
+    job_buffer = take_buffer();
+    job_waiting = true;
+    job_done = false;
+  }
+  job_started = true;
+  wake.notify_all();
+}
+
+std::unique_ptr<OpenBlock> McapReader::Impl::take_ahead() {
+  std::unique_lock<std::mutex> lock(mutex);
+  wake.wait(lock, [&] { return job_done; });
+  job_started = false;
+  if (job_error) std::rethrow_exception(std::exchange(job_error, nullptr));
+  return std::move(job_result);
+}
+
+void McapReader::Impl::work_ahead() {
+  std::unique_lock<std::mutex> lock(mutex);
+  while (true) {
+    wake.wait(lock, [&] { return stopping || job_waiting; });
+    if (stopping) return;
+    job_waiting = false;
+    const std::size_t index = job_index;
+    std::vector<std::uint8_t> buffer = std::move(job_buffer);
+    lock.unlock();
+    std::unique_ptr<OpenBlock> result;
+    std::exception_ptr error;
+    try {
+      result = prepare_block(index, std::move(buffer), worker_decompressor);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+    job_result = std::move(result);
+    job_error = error;
+    job_done = true;
+    wake.notify_all();
+  }
 }
 
 bool McapReader::Impl::next(StorageMessage& out) {
@@ -649,19 +754,28 @@ bool McapReader::Impl::next(StorageMessage& out) {
     std::stable_sort(by_start_time.begin(), by_start_time.end(), [&](std::size_t a, std::size_t b) {
       return blocks[a].start_time < blocks[b].start_time;
     });
-    pending = 0;
+    pending = next_wanted(0);
     started = true;
   }
   // A block whose first message may come before the earliest open one must be open too.
   while (pending < by_start_time.size() &&
          (heap.empty() || blocks[by_start_time[pending]].start_time <=
                               heap.front()->entries[heap.front()->next].log_time)) {
-    const std::size_t index = by_start_time[pending++];
+    const std::size_t index = by_start_time[pending];
+    std::unique_ptr<OpenBlock> open =
+        job_started ? take_ahead() : prepare_block(index, take_buffer(), decompressor);
+    pending = next_wanted(pending + 1);
     if (pending < by_start_time.size()) {
       const Block& following = blocks[by_start_time[pending]];
       file.prefetch(following.offset, following.length);
+      start_ahead(by_start_time[pending]);
     }
-    open_block(index);
+    if (open->entries.empty()) {
+      recycle(std::move(open->buffer));
+      continue;
+    }
+    heap.push_back(std::move(open));
+    std::push_heap(heap.begin(), heap.end(), later);
   }
   if (heap.empty()) return false;
 
@@ -674,7 +788,7 @@ bool McapReader::Impl::next(StorageMessage& out) {
   if (block.next < block.entries.size()) {
     std::push_heap(heap.begin(), heap.end(), later);
   } else {
-    if (free_buffers.size() < kPooledBuffers) free_buffers.push_back(std::move(block.buffer));
+    recycle(std::move(block.buffer));
     heap.pop_back();
   }
   return true;
@@ -711,6 +825,7 @@ std::vector<std::uint64_t> McapReader::message_counts() {
 }
 
 void McapReader::set_filter(const std::set<int>& connections) {
+  impl_->restart();
   impl_->filtered = true;
   impl_->wanted.assign(impl_->connections.size(), 0);
   for (const int connection : connections) {
@@ -720,7 +835,6 @@ void McapReader::set_filter(const std::set<int>& connections) {
     }
     impl_->wanted[static_cast<std::size_t>(connection)] = 1;
   }
-  impl_->restart();
 }
 
 bool McapReader::next(StorageMessage& out) {

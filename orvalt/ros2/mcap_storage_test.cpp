@@ -264,6 +264,32 @@ TEST(McapStorage, WriterLayoutFollowsTheFormat) {
   EXPECT_EQ(std::vector<std::uint8_t>(data_end + 1, opcodes.end()), expected);
 }
 
+// Noise does not compress: such chunks are stored as they are and still read back.
+TEST(McapStorage, ChunksThatDoNotShrinkAreStoredUncompressed) {
+  testing::TempDir dir;
+  std::mt19937 random(3);
+  std::vector<Written> messages;
+  for (int i = 0; i < 4; ++i) {
+    Bytes noise(100000);
+    for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+    messages.push_back({0, i, noise});
+  }
+  messages.push_back({0, 9, Bytes(100000, 7)});
+  write_mcap(dir / "bag.mcap", many_connections(), messages, {mcap::Compression::kZstd, 50000});
+  const Bytes file = read_file(dir / "bag.mcap");
+  std::vector<std::string> compressions;
+  mcap::RecordWalker walker(file.data() + 8, file.size() - 16, 8);
+  mcap::RecordView record;
+  while (walker.next(record)) {
+    if (record.opcode == static_cast<std::uint8_t>(mcap::Opcode::kChunk)) {
+      compressions.emplace_back(mcap::parse_chunk(record).compression);
+    }
+  }
+  EXPECT_EQ(compressions, (std::vector<std::string>{"", "", "", "", "zstd"}));
+  McapReader reader(dir / "bag.mcap");
+  EXPECT_EQ(read_all(reader), messages);
+}
+
 TEST(McapStorage, ACorruptChunkIsACrcErrorNamingTheFile) {
   testing::TempDir dir;
   write_mcap(dir / "bag.mcap", many_connections(), many_messages(12, 50),

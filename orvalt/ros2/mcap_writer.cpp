@@ -181,8 +181,16 @@ void McapWriter::flush_chunk() {
   chunk.records = chunk_.data();
   chunk.records_size = chunk_.size();
   if (options_.compression != mcap::Compression::kNone) {
-    chunk.records_size = compressor_.compress(chunk_.data(), chunk_.size(), compressed_);
-    chunk.records = compressed_.data();
+    const std::size_t compressed_size =
+        compressor_.compress(chunk_.data(), chunk_.size(), compressed_);
+    // Noisy camera frames often do not shrink; such a chunk is kept as it is, which readers
+    // then take without a decompression pass.
+    if (compressed_size < chunk_.size()) {
+      chunk.records_size = compressed_size;
+      chunk.records = compressed_.data();
+    } else {
+      chunk.compression = "";
+    }
   }
 
   mcap::ChunkIndex index;
