@@ -28,6 +28,9 @@ void run_save_worker(JobQueue<Job>& queue, const std::string& data_type, const W
       write(*job);
     } catch (const std::exception& error) {
       log()->error("[WARN] Save {} failed: {}, {}", data_type, job->path, error.what());
+    } catch (...) {
+      // Whatever a library throws, the worker must live on: the parse waits for its queue.
+      log()->error("[WARN] Save {} failed: {}, unknown error", data_type, job->path);
     }
     queue.task_done();
   }
