@@ -1,9 +1,11 @@
 #include "orvalt/simulation/recording_writer.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include <fmt/format.h>
@@ -149,6 +151,10 @@ class Recorder {
 
 RecordingSummary write_recording(const Simulation& simulation, bool progress) {
   const SimulationOptions& options = simulation.options();
+  if (std::filesystem::exists(options.output)) {
+    throw std::runtime_error("Output directory already exists: " + options.output +
+                             " (remove it or choose another --output)");
+  }
   RecordingSummary summary;
   summary.directory = options.output;
   Recorder recorder(options, summary);
