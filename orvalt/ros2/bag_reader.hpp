@@ -15,16 +15,16 @@ namespace orvalt::ros2 {
 // What a bag holds, with counts and times taken from the data where the metadata is missing
 // or disagrees.
 struct BagInfo {
-  std::filesystem::path path;          // the directory (or the bare storage file) opened
-  std::string storage_identifier;      // "sqlite3" or "mcap"
+  std::filesystem::path path;                // the directory (or the bare storage file) opened
+  std::string storage_identifier;            // "sqlite3" or "mcap"
   std::vector<std::filesystem::path> files;  // storage files in read order, absolute
-  std::string compression_format;      // "" or "zstd"
-  std::string compression_mode;        // "", "FILE" or "MESSAGE"
-  bool has_metadata = false;           // metadata.yaml was found and read
-  int metadata_version = 0;            // 0 without metadata.yaml
+  std::string compression_format;            // "" or "zstd"
+  std::string compression_mode;              // "", "FILE" or "MESSAGE"
+  bool has_metadata = false;                 // metadata.yaml was found and read
+  int metadata_version = 0;                  // 0 without metadata.yaml
   std::uint64_t message_count = 0;
-  std::int64_t starting_time = 0;      // ns since epoch of the first message (0 when empty)
-  std::int64_t duration = 0;           // ns from the first to the last message
+  std::int64_t starting_time = 0;             // ns since epoch of the first message (0 when empty)
+  std::int64_t duration = 0;                  // ns from the first to the last message
   std::vector<std::uint64_t> message_counts;  // per connection, index = Connection::id
 };
 

@@ -10,7 +10,8 @@
 namespace orvalt::ros2 {
 namespace {
 
-constexpr std::size_t kMaxDecompressedBytes = std::size_t{1} << 31;
+// Above SQLite's largest value (10^9 bytes): no message stored uncompressed is larger.
+constexpr std::size_t kMaxDecompressedBytes = std::size_t{1} << 30;
 
 struct DStreamDeleter {
   void operator()(ZSTD_DStream* stream) const { ZSTD_freeDStream(stream); }
@@ -55,7 +56,7 @@ std::vector<std::uint8_t> zstd_decompress(const std::uint8_t* data, std::size_t 
   while (true) {
     if (produced == out.size()) {
       if (out.size() >= kMaxDecompressedBytes) {
-        throw std::runtime_error(what + ": decompresses to more than 2 GiB");
+        throw std::runtime_error(what + ": decompresses to more than 1 GiB");
       }
       out.resize(std::min(out.size() * 2, kMaxDecompressedBytes));
     }

@@ -14,7 +14,7 @@ bool is_zstd_frame(const std::uint8_t* data, std::size_t size);
 
 // Decompresses one or more concatenated zstd frames, with or without a content size in their
 // headers. Throws std::runtime_error starting with `what` for corrupt or truncated input and for
-// output larger than 2 GiB.
+// output larger than 1 GiB.
 std::vector<std::uint8_t> zstd_decompress(const std::uint8_t* data, std::size_t size,
                                           const std::string& what);
 

@@ -12,9 +12,9 @@ struct Connection {
   std::string topic;
   std::string msgtype;  // "sensor_msgs/msg/Image"; old bags may lack "/msg/"
   std::string serialization_format = "cdr";
-  std::string offered_qos_profiles;   // YAML text as stored, "" when none
-  std::string type_description_hash;  // "RIHS01_..." or ""
-  std::string message_definition;     // schema text when the storage holds one, else ""
+  std::string offered_qos_profiles;         // YAML text as stored, "" when none
+  std::string type_description_hash;        // "RIHS01_..." or ""
+  std::string message_definition;           // schema text when the storage holds one, else ""
   std::string message_definition_encoding;  // "ros2msg", "ros2idl" or ""
 };
 

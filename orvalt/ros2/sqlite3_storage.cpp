@@ -330,8 +330,11 @@ Database create_database(const fs::path& file) {
 class Sqlite3Writer final : public StorageWriter {
  public:
   explicit Sqlite3Writer(const fs::path& file) : db_(create_database(file)) {
-    // Humble's default: the rollback journal in memory, synced at commits only.
-    db_.exec("PRAGMA journal_mode = MEMORY; PRAGMA synchronous = NORMAL", "Cannot write");
+    // Humble's default: the rollback journal in memory, synced at commits only. Pages four
+    // times SQLite's default cut the overflow chain of an image payload to a quarter, which
+    // reads and writes large messages faster at a cost of little space for small ones.
+    db_.exec("PRAGMA page_size = 16384; PRAGMA journal_mode = MEMORY; PRAGMA synchronous = NORMAL",
+             "Cannot write");
     db_.exec(std::string("BEGIN;") + kHumbleSchema, "Cannot write");
     insert_topic_.emplace(db_,
                           "INSERT INTO topics (name, type, serialization_format, "
