@@ -1,0 +1,336 @@
+#include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+
+#include <yaml-cpp/yaml.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/calibration/varnholt/calibration_result.hpp"
+#include "orvalt/calibration/varnholt/ground_plane.hpp"
+#include "orvalt/calibration/varnholt/motion_pairs.hpp"
+#include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+#include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/common/logger.hpp"
+#include "orvalt/draventa/camera_pose_estimator.hpp"
+#include "orvalt/parser_bag/kestrune/bag_parser.hpp"
+#include "orvalt/visual/ferrimond/transform_visualizer.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::shared_ptr<spdlog::logger> module_log() {
+  return common::logger("orvalt.calibration.varnholt");
+}
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void recreate_directory(const fs::path& directory) {
+  fs::remove_all(directory);
+  fs::create_directories(directory);
+}
+
+template <typename T>
+T required(const YAML::Node& document, const std::string& key, const fs::path& path) {
+  const YAML::Node value = document[key];
+  if (!value) {
+    throw std::invalid_argument("Camera info file " + path.string() + " has no key '" + key + "'");
+  }
+  return value.as<T>();
+}
+
+std::vector<Eigen::MatrixXd> dynamic(const std::vector<Eigen::Matrix4d>& matrices) {
+  return {matrices.begin(), matrices.end()};
+}
+
+}  // namespace
+
+CameraBaseCalibrator::CameraBaseCalibrator(RunSettings& settings) : args(settings) {
+  recreate_directory(run_dir());
+  ground_points_save_dir = run_dir() / "cropped_plane_points";
+  recreate_directory(ground_points_save_dir);
+  const std::vector<double>& region = args.pc_crop_region;
+  if (region.size() < 6) {
+    throw std::invalid_argument(
+        "--pc_crop_region needs 6 values [x_min, x_max, y_min, y_max, z_min, z_max], got " +
+        std::to_string(region.size()));
+  }
+  args.x_min = region[0];
+  args.x_max = region[1];
+  args.y_min = region[2];
+  args.y_max = region[3];
+  args.z_min = region[4];
+  args.z_max = region[5];
+  visualizer = std::make_unique<visual::TransformVisualizer>(run_dir());
+}
+
+CameraBaseCalibrator::~CameraBaseCalibrator() = default;
+
+fs::path CameraBaseCalibrator::run_dir() const { return args.parser_output_dir; }
+
+fs::path CameraBaseCalibrator::topic_dir(const std::string& topic) const {
+  return run_dir() / parser_bag::topic_dir_name(topic);
+}
+
+bool CameraBaseCalibrator::parser_bag_data() {
+  const fs::path bag_dir = args.bag_dir.value_or("");
+  if (!args.bag_dir || !fs::exists(bag_dir)) {
+    throw std::invalid_argument("Bag directory does not exist: " + bag_dir.string());
+  }
+  module_log()->debug("Parser data output dir: {}", run_dir().string());
+  bag_parser = std::make_unique<parser_bag::BagParser>(args.topic_list, args.global_frame,
+                                                       args.base_frame, run_dir(), args.debug);
+  return bag_parser->parse_bag(bag_dir);
+}
+
+void CameraBaseCalibrator::_init_apriltag_detector() {
+  apriltag_detector = std::make_unique<apriltag::AprilgridCornerDetect>(
+      args.tag_family, args.tag_size_m, args.target_ids);
+}
+
+void CameraBaseCalibrator::_init_pose_estimator() {
+  const fs::path path = topic_dir(args.camera_info_topic) / "camera_info.yaml";
+  if (!fs::exists(path)) {
+    throw common::FileNotFoundError("Camera info file does not exist: " + path.string());
+  }
+  const YAML::Node document = YAML::LoadFile(path.string());
+  // Without intrinsics no camera motion can be measured; saying so now beats failing at the
+  // first frame pair.
+  if (!document || document.IsNull() || document.size() == 0) {
+    throw std::invalid_argument("Camera info file is empty: " + path.string());
+  }
+  fx = required<double>(document, "fx", path);
+  fy = required<double>(document, "fy", path);
+  cx = required<double>(document, "cx", path);
+  cy = required<double>(document, "cy", path);
+  width = required<int>(document, "width", path);
+  height = required<int>(document, "height", path);
+  required<std::vector<double>>(document, "distortion_coeffs", path);
+  required<std::string>(document, "distortion_model", path);
+  module_log()->debug("Camera intrinsics: fx={}, fy={}, cx={}, cy={}, width={}, height={}", fx, fy,
+                      cx, cy, width, height);
+  pose_estimator = std::make_unique<draventa::CameraPoseEstimator>(fx, fy, cx, cy, width, height);
+}
+
+FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_dir,
+                                                     bool draw_visual) {
+  const fs::path color_dir = topic_dir(args.camera_color_topic);
+  const fs::path depth_dir = topic_dir(args.camera_depth_topic);
+  const fs::path pointcloud_dir = topic_dir(args.camera_pointcloud_topic);
+  for (const auto& [label, directory] :
+       {std::pair{"Color", color_dir}, std::pair{"Depth", depth_dir},
+        std::pair{"Pointcloud", pointcloud_dir}}) {
+    if (!fs::exists(directory)) {
+      throw common::FileNotFoundError(std::string(label) +
+                                      " directory not found: " + directory.string());
+    }
+  }
+  const fs::path drawing_dir = run_dir() / visual_dir;
+  recreate_directory(drawing_dir);
+  const std::vector<ImageTask> tasks = collect_image_tasks(
+      color_dir.string(), depth_dir.string(), pointcloud_dir.string(), draw_visual,
+      drawing_dir.string(), args.tag_family, args.tag_size_m, args.target_ids);
+  FrameMap frames = frames_by_timestamp(run_image_tasks(tasks, default_worker_count()));
+  module_log()->info("Loaded {} data pairs", frames.size());
+  return frames;
+}
+
+bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
+    const FrameMap& odom_camea_pose_data) {
+  T_odom_list.clear();
+  T_camera_list.clear();
+  estimate_info.clear();
+  position_info.clear();
+  collect_ground_planes(topic_dir(args.camera_pointcloud_topic),
+                        {args.x_min, args.x_max, args.y_min, args.y_max, args.z_min, args.z_max},
+                        ground_points_save_dir);
+  if (!odom_camea_pose_data.empty() && !pose_estimator) {
+    throw std::invalid_argument("Pose estimator is not initialised: no camera intrinsics read");
+  }
+
+  // Each depth image serves two pairs; it is decoded once.
+  cv::Mat depth_next;
+  for (auto next = odom_camea_pose_data.begin(), current = next;
+       current != odom_camea_pose_data.end() && ++next != odom_camea_pose_data.end(); ++current) {
+    const auto& [ts_k, frame_k] = *current;
+    const auto& [ts_k1, frame_k1] = *next;
+    if (ts_k > ts_k1) {
+      throw std::invalid_argument("time_stamp_curr: " + std::to_string(ts_k) +
+                                  " must is less than time_stamp_next: " + std::to_string(ts_k1));
+    }
+    const Eigen::Matrix4d T_odom = odom_motion(frame_k, frame_k1);
+    const cv::Mat depth_k =
+        depth_next.empty() ? cv::imread(frame_k.depth_path, cv::IMREAD_UNCHANGED) : depth_next;
+    depth_next = cv::imread(frame_k1.depth_path, cv::IMREAD_UNCHANGED);
+    if (depth_k.empty() || depth_next.empty()) {
+      throw std::invalid_argument("Failed to read depth images at time_stamp: " +
+                                  std::to_string(ts_k) + " or " + std::to_string(ts_k1));
+    }
+    const draventa::CameraMotion motion = pose_estimator->compute_camera_relative_transform(
+        frame_k.corner_dict, frame_k1.corner_dict, depth_k, depth_next);
+    if (!motion.success) {
+      module_log()->debug(
+          "Failed to compute camera relative transform between time_stamp: {} and {},"
+          "thus skip",
+          ts_k, ts_k1);
+      continue;
+    }
+    const Eigen::Matrix4d T_camera = camera_motion(motion.T);
+    const MotionDiscrepancy discrepancy = motion_discrepancy(T_odom, T_camera);
+    if (!keeps_pair(discrepancy)) continue;
+    T_odom_list.push_back(T_odom);
+    T_camera_list.push_back(T_camera);
+    if (args.debug) {
+      estimate_info.push_back(estimate_line(ts_k, ts_k1, discrepancy));
+      position_info.insert(pose_row(ts_k, frame_k));
+      position_info.insert(pose_row(ts_k1, frame_k1));
+    }
+  }
+  if (T_odom_list.size() != T_camera_list.size()) {
+    throw std::invalid_argument("Number of odom and camera motion pairs must be equal");
+  }
+  module_log()->info("*********Collected valid motion pairs(camera-odom pair): {}",
+                     T_odom_list.size());
+  module_log()->info("*********Collected estimate_info : {}", estimate_info.size());
+  module_log()->info("*********Collected position_info : {}", position_info.size());
+  if (args.debug) {
+    const std::string estimate_path = run_dir().string() + "/estime_pose.csv";
+    std::ofstream estimate_file(estimate_path, std::ios::binary | std::ios::trunc);
+    for (const std::string& line : estimate_info) estimate_file << line << '\n';
+    if (!estimate_file) throw std::runtime_error("Failed to write " + estimate_path);
+    module_log()->debug("Estimate pose info saved to {}", estimate_path);
+    Utils::save_pose_set_to_csv({position_info.begin(), position_info.end()},
+                                run_dir().string() + "/odom_pose_filtered.csv");
+  }
+  return true;
+}
+
+Eigen::Matrix4d CameraBaseCalibrator::compute_initial_extrinsic() {
+  if (T_odom_list.size() < 3 || T_camera_list.size() < 3) {
+    throw std::invalid_argument("At least 3 motion pairs required for linear calibration");
+  }
+  const Eigen::Matrix4d X = TransformUtils::solve_axxb_linear(T_odom_list, T_camera_list);
+  module_log()->debug("Linear calibration initial extrinsic init value:");
+  module_log()->debug("Rotation matrix:\n{}", array_text(X.block<3, 3>(0, 0)));
+  module_log()->debug("Translation vector:\n{}", array_text(X.block<3, 1>(0, 3)));
+  return X;
+}
+
+std::pair<bool, bool> CameraBaseCalibrator::crop_and_estimate_plane_points(
+    const std::string& pc_path, double x_min, double x_max, double y_min, double y_max,
+    double z_min, double z_max, double dist_threshold, double inlier_ratio) {
+  return calibration::crop_and_estimate_plane_points(
+      pc_path, {x_min, x_max, y_min, y_max, z_min, z_max}, ground_points_save_dir, dist_threshold,
+      inlier_ratio);
+}
+
+fs::path CameraBaseCalibrator::save_calibration_result(const Eigen::VectorXd& vec6,
+                                                       const std::string& save_name) {
+  if (vec6.size() != 6) throw std::invalid_argument("vec6 must be 6D vector!");
+  const CalibrationResult result = decompose_extrinsic(vec6);
+  R = result.R;
+  t = result.t;
+  euler = result.euler;
+  euler_deg = result.euler_deg;
+  quat = result.quat;
+  module_log()->info("Calibration result:");
+  module_log()->info("Rotation matrix:\n{}", array_text(R));
+  module_log()->info("Translation vector:\n{}", array_text(t));
+  module_log()->info("Eulerian angles (rad):\n{}", array_text(euler));
+  module_log()->info("Eulerian angles (deg):\n{}", array_text(euler_deg));
+  module_log()->info("Quaternion (w, x, y, z):\n{}", array_text(quat));
+  module_log()->info("Extrinsic matrix:\n{}", array_text(result.extrinsic_matrix));
+  const fs::path path = run_dir() / save_name;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << calibration_result_json(result);
+  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
+  module_log()->info("Calibration results saved to: {}", path.string());
+  return path;
+}
+
+void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std::string& prefix) {
+  const PoseList poses = Utils::load_csv_to_pose_list(run_dir() / csv_name);
+  visualizer->plot(poses.pose_list, poses.range_x, poses.range_y);
+  visualizer->save(prefix);
+}
+
+TimeDict CameraBaseCalibrator::calibration() {
+  module_log()->debug("Starting camera to base_footprint extrinsic calibration");
+  TimeDict time_dict = new_time_dict();
+  try {
+    const double start = now();
+    if (!parser_bag_data()) throw std::invalid_argument("Data parsing error, exiting");
+    if (args.debug) plot_pose_file("odom_pose.csv", "robot_pose_info");
+    const double t1 = now();
+    time_entry(time_dict, "parser_time") = t1 - start;
+    module_log()->debug("Parser bag data time: {:.4f} s", t1 - start);
+    module_log()->debug("**********Parser data done**********\n");
+
+    _init_apriltag_detector();
+    const double t2 = now();
+    time_entry(time_dict, "init_apriltag_time") = t2 - t1;
+    module_log()->debug("Init AprilTag detector time: {:.4f} s", t2 - t1);
+    module_log()->debug("**********Init AprilTag detector done**********\n");
+
+    _init_pose_estimator();
+    const double t3 = now();
+    time_entry(time_dict, "init_pose_estimator_time") = t3 - t2;
+    module_log()->debug("Init pose estimator time: {:.4f} s", t3 - t2);
+    module_log()->debug("**********Init pose estimator done**********\n");
+
+    const FrameMap data = load_sensor_pose_data();
+    const double t4 = now();
+    time_entry(time_dict, "load_sensor_time") = t4 - t3;
+    module_log()->debug("Load sensor data time: {:.4f} s", t4 - t3);
+    module_log()->debug("**********Load sensor data done**********\n");
+
+    compute_odom_camera_motion_transforms(data);
+    if (args.debug) plot_pose_file("odom_pose_filtered.csv", "robot_pose_info_filtered");
+    const double t5 = now();
+    time_entry(time_dict, "compute_odom_camera_motion_transforms_time") = t5 - t4;
+    module_log()->info("Compute odom and camera motion transforms time: {:.4f} s", t5 - t4);
+    module_log()->debug("**********Compute odom and camera motion transforms done**********\n");
+
+    CalibOptimizerConfig config;
+    config.maxiter = args.max_iter;
+    config.w_axxb = args.w_axxb;
+    config.w_normal = args.w_normal;
+    config.w_z = args.w_z;
+    module_log()->debug("**********Calibration optimizer config done**********\n");
+    std::vector<std::vector<double>> bounds;
+    for (const auto& [low, high] : args.extrinsics_bound) bounds.push_back({low, high});
+    camera_to_base_calibration_optimizer = std::make_unique<VarnholtOptimizer>(
+        dynamic(T_odom_list), dynamic(T_camera_list), ground_points_save_dir, bounds,
+        Eigen::Map<const Eigen::VectorXd>(args.extrinsics_init.data(),
+                                          static_cast<Eigen::Index>(args.extrinsics_init.size())));
+    module_log()->debug("**********Init camera to base calibration optimizer done**********\n");
+    vec6 = camera_to_base_calibration_optimizer->optimize(config).first;
+    const double t6 = now();
+    time_entry(time_dict, "optimizer_time") = t6 - t5;
+    module_log()->debug("Run camera to base calibration optimizer time: {:.4f} s", t6 - t5);
+    module_log()->debug("**********Run camera to base calibration optimizer done**********\n");
+
+    save_calibration_result(vec6);
+    const double t7 = now();
+    time_entry(time_dict, "save_calibration_result_time") = t7 - t6;
+    module_log()->debug("Save calibration result time: {:.4f} s", t7 - t6);
+    module_log()->debug("**********Save calibration result done**********\n");
+
+    const double total = now() - start;
+    time_entry(time_dict, "total_time") = total;
+    module_log()->debug("Total calibration time: {:.2f} seconds", total);
+    return time_dict;
+  } catch (const std::exception& error) {
+    module_log()->error("Calibration failed with error: {}", error.what());
+    throw;
+  }
+}
+
+}  // namespace orvalt::calibration

@@ -1,0 +1,49 @@
+#include "orvalt/calibration/varnholt/command_line.hpp"
+
+namespace orvalt::calibration {
+
+std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
+  auto parser = std::make_unique<common::ArgumentParser>(
+      "varnholt", "Camera to base_footprint extrinsic calibration");
+  common::ArgumentParser& p = *parser;
+  // Help texts are the program's established ones, including the defaults some of them name
+  // wrongly; users' scripts and documentation quote them.
+  p.add_option("--camera_color_topic", &s.camera_color_topic, "ROS2 topic for color image");
+  p.add_option("--camera_pointcloud_topic", &s.camera_pointcloud_topic,
+               "ROS2 topic for point cloud");
+  p.add_option("--camera_depth_topic", &s.camera_depth_topic, "ROS2 topic for depth image");
+  p.add_option("--camera_info_topic", &s.camera_info_topic, "ROS2 topic for camera info");
+  p.add_option("--base_frame", &s.base_frame, "Robot base coordinate frame (default: base_link)");
+  p.add_option("--global_frame", &s.global_frame, "Global coordinate frame (default: odom)");
+  p.add_option("--bag_datasets_dir", &s.bag_datasets_dir, "Path to directory containing bag dir");
+  p.add_option("--bag_dir", &s.bag_dir, "Path to directory containing bag files");
+  p.add_option("--reindex_bag", &s.reindex_bag, "Path to directory for reindexed bag files");
+  p.add_option("--parser_output_dir", &s.parser_output_dir, "Output directory for parsed data");
+  p.add_option("--tag_family", &s.tag_family, "AprilTag family (default: APRILTAG_36h11)");
+  p.add_option("--tag_size_m", &s.tag_size_m, "AprilTag size in meters (default: 0.15)");
+  p.add_text_truth_option("--enable_subpix_refinement", &s.enable_subpix_refinement,
+                          "Disable subpixel corner refinement");
+  p.add_option("--target_ids", &s.target_ids, "List of AprilTag IDs to use for calibration");
+  p.add_option("--pc_crop_region", &s.pc_crop_region,
+               "Point cloud crop region [x_min, x_max, y_min, y_max, z_min, z_max]");
+  p.add_option("--w_axxb", &s.w_axxb, "Weight for AX=XB term (default: 1.0)");
+  p.add_option("--w_normal", &s.w_normal, "Weight for normal term (default: 50.0)");
+  p.add_option("--w_z", &s.w_z, "Weight for z-term (default: 100.0)");
+  p.add_option("--max_iter", &s.max_iter, "Maximum number of iterations (default: 100)");
+  p.add_option("--init_extrinsics", &s.init_extrinsics,
+               "Initialize extrinsics with default values."
+               "                            Please use measured values or structural parameters"
+               "                             The order is:[rx, ry, rz, tx, ty, tz], "
+               "[rx, ry, rz] unit: (deg), [tx, ty, tz] unit: (meters)");
+  p.add_option("--extrinsics_rotate_offset", &s.extrinsics_rotate_offset,
+               "Rotate offset for extrinsics. Unit: deg (default: 30.0)");
+  p.add_option("--extrinsics_translate_offset", &s.extrinsics_translate_offset,
+               "Translate offset for extrinsics. Unit: meters (default: 0.05)");
+  p.add_option("--calib_num", &s.calib_num, "Number of repeated calibrations for a single dataset");
+  p.add_text_truth_option("--debug", &s.debug, "Enable debug mode");
+  p.add_option("--log_level", &s.log_level, "Log Level");
+  p.add_option("--log_file", &s.log_file, "Complete log file path");
+  return parser;
+}
+
+}  // namespace orvalt::calibration

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <Eigen/Core>
+
+#include "orvalt/calibration/utils/utils.hpp"
+#include "orvalt/calibration/varnholt/frame_record.hpp"
+
+namespace orvalt::calibration {
+
+// A pair is kept when the odometry and camera translations agree within this many metres.
+inline constexpr double kMaxPairDistanceError = 0.05;
+
+// How far the odometry motion A and the camera motion B of one pair disagree.
+struct MotionDiscrepancy {
+  Eigen::Vector3d angle_error;        // rotmat_to_rpy(A) - rotmat_to_rpy(B), radians
+  Eigen::Vector3d angle_error_deg;    // the same in degrees
+  Eigen::Vector3d translation_error;  // t_A - t_B, metres
+  double distance_error = 0.0;        // |t_A - t_B|
+};
+
+MotionDiscrepancy motion_discrepancy(const Eigen::Matrix4d& T_odom,
+                                     const Eigen::Matrix4d& T_camera);
+
+// The distance gate: equal to the limit still passes.
+bool keeps_pair(const MotionDiscrepancy& discrepancy);
+
+// The odometry half of a pair: the pose of base k+1 in base k.
+Eigen::Matrix4d odom_motion(const FrameRecord& frame_k, const FrameRecord& frame_k1);
+
+// The camera half of a pair from the estimator's motion, which maps tag points of camera k to
+// camera k+1 (p_k1 = T p_k). The pair needs the motion in the same sense as the odometry's,
+// the pose of camera k+1 in camera k, so that A X = X B holds at the true extrinsic X: the
+// inverse.
+Eigen::Matrix4d camera_motion(const Eigen::Matrix4d& points_k_to_k1);
+
+// The debug report line of a kept pair (for "estime_pose.csv", without the line end).
+std::string estimate_line(std::int64_t ts_k, std::int64_t ts_k1,
+                          const MotionDiscrepancy& discrepancy);
+
+// A frame's pose as a CSV pose row (quaternion reordered to x, y, z, w).
+PoseRow pose_row(std::int64_t timestamp, const FrameRecord& frame);
+
+}  // namespace orvalt::calibration

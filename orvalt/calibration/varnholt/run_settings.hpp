@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace orvalt::calibration {
+
+// The calibration program's settings: the 26 command-line options (named after the option),
+// then what the program and each calibrator derive from them. One record lives for the whole
+// program; every calibrator reads it and updates the per-run fields in turn.
+struct RunSettings {
+  std::string camera_color_topic = "/QuillonNode/rectify_left_image";
+  std::string camera_pointcloud_topic = "/QuillonNode/quillon_pointcloud2";
+  std::string camera_depth_topic = "/QuillonNode/quillon_depth";
+  std::string camera_info_topic = "/QuillonNode/quillon_depth/camera_info";
+  std::string base_frame = "base_footprint";
+  std::string global_frame = "odom";
+  std::string bag_datasets_dir = "/userdata/save_bag/";
+  std::optional<std::string> bag_dir;  // replaced by each dataset's path
+  std::string reindex_bag = "/userdata/reindex_bags/";
+  std::string parser_output_dir = "/userdata/save_dir/";  // replaced by each run's directory
+  std::string tag_family = "APRILTAG_36h11";
+  double tag_size_m = 0.15;
+  bool enable_subpix_refinement = true;
+  std::vector<int> target_ids = {0, 1, 2, 3, 4};
+  std::vector<double> pc_crop_region = {0.2, 0.3, -0.1, 0.1, -0.5, 0.5};
+  double w_axxb = 30.0;
+  double w_normal = 30.0;
+  double w_z = 30.0;
+  int max_iter = 1000;
+  std::vector<double> init_extrinsics = {0.0, 0.0, 0.0, 0.01, 0.04, 0.146};
+  double extrinsics_rotate_offset = 10.0;     // degrees
+  double extrinsics_translate_offset = 0.03;  // metres
+  int calib_num = 1;
+  bool debug = true;
+  std::string log_level = "INFO";
+  std::string log_file = "/userdata/calibration.log";
+
+  // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
+  std::vector<std::string> topic_list;
+  // [rx, ry, rz, tx, ty, tz] in radians and metres, and a (lower, upper) pair for each.
+  std::vector<double> extrinsics_init;
+  std::vector<std::pair<double, double>> extrinsics_bound;
+  // The point-cloud crop box in camera coordinates (metres), from pc_crop_region.
+  double x_min = 0, x_max = 0, y_min = 0, y_max = 0, z_min = 0, z_max = 0;
+};
+
+// The topics a run extracts, in the order the bag parser expects them.
+std::vector<std::string> make_topic_list(const RunSettings& settings);
+
+// One line "========= name: value" per field, in the order of the record (the 26 options,
+// topic_list, extrinsics_init, extrinsics_bound); values in Python's text forms (True, None,
+// 30.0, [0, 1], [(-0.1, 0.1)]).
+std::vector<std::string> settings_dump(const RunSettings& settings);
+
+}  // namespace orvalt::calibration

@@ -1,0 +1,153 @@
+#include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/common/progress_bar.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+namespace fs = std::filesystem;
+
+template <typename Number>
+bool parse_number(const std::string& text, Number& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end;
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+}  // namespace
+
+PoseStem parse_pose_stem(const std::string& stem) {
+  const auto dot = stem.find('.');
+  if (dot == std::string::npos) {
+    throw std::invalid_argument("File name " + stem + " has no pose after its timestamp");
+  }
+  PoseStem parsed;
+  const std::string timestamp_text = stem.substr(0, dot);
+  if (!parse_number(timestamp_text, parsed.timestamp)) {
+    throw std::invalid_argument("File name " + stem + " does not start with an integer timestamp");
+  }
+  const std::string pose_text = stem.substr(dot + 1);
+  std::vector<double> numbers;
+  std::size_t start = 0;
+  while (true) {
+    const auto separator = pose_text.find('_', start);
+    const std::string piece = pose_text.substr(start, separator - start);
+    double value = 0.0;
+    if (!parse_number(piece, value)) {
+      throw std::invalid_argument("Invalid number " + piece + " in position info " + pose_text);
+    }
+    numbers.push_back(value);
+    if (separator == std::string::npos) break;
+    start = separator + 1;
+  }
+  if (numbers.size() != 7) {
+    throw std::invalid_argument("Invalid position info format: " + pose_text +
+                                ", please check the format");
+  }
+  std::copy(numbers.begin(), numbers.begin() + 3, parsed.position.begin());
+  std::copy(numbers.begin() + 3, numbers.end(), parsed.orientation.begin());
+  return parsed;
+}
+
+std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
+                                           const std::string& depth_dir,
+                                           const std::string& pointcloud_dir, bool draw_visual,
+                                           const std::string& visual_dir,
+                                           const std::string& tag_family, double tag_size_m,
+                                           const std::vector<int>& target_ids) {
+  std::vector<ImageTask> tasks;
+  for (const auto& entry : fs::directory_iterator(color_dir)) {
+    const std::string name = entry.path().filename().string();
+    const std::string extension = lower(entry.path().extension().string());
+    if (extension != ".jpg" && extension != ".jpeg" && extension != ".png") continue;
+    const fs::path depth_path = fs::path(depth_dir) / name;
+    if (!fs::exists(depth_path)) continue;
+    tasks.push_back({(fs::path(color_dir) / name).string(), depth_path.string(),
+                     (fs::path(pointcloud_dir) / replace_all(name, ".png", ".ply")).string(), name,
+                     draw_visual, visual_dir, tag_family, tag_size_m, target_ids});
+  }
+  return tasks;
+}
+
+FrameResult process_image_worker(const ImageTask& task) {
+  try {
+    const PoseStem pose = parse_pose_stem(fs::path(task.color_name).stem().string());
+    const cv::Mat image = cv::imread(task.color_path);
+    if (image.empty()) {
+      throw common::FileNotFoundError("Failed to read image: " + task.color_path);
+    }
+    apriltag::AprilgridCornerDetect detector(task.tag_family, task.tag_size_m, task.target_ids);
+    auto corner_dict = detector.detect(image);
+    if (!corner_dict || corner_dict->empty()) return std::nullopt;
+    if (task.draw_visual) {
+      detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
+    }
+    FrameRecord frame{pose.position,   pose.orientation, task.color_path,
+                      task.depth_path, task.pcd_path,    std::move(*corner_dict)};
+    return std::make_pair(pose.timestamp, std::move(frame));
+  } catch (...) {
+    // One bad image must not end the run; the loaded frame count tells how many survived.
+    return std::nullopt;
+  }
+}
+
+std::vector<FrameResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers) {
+  std::vector<FrameResult> results(tasks.size());
+  std::atomic<std::size_t> next{0};
+  std::mutex progress_mutex;
+  common::ProgressBar progress("Detecting tags", tasks.size());
+  const auto work = [&] {
+    for (std::size_t i = next++; i < tasks.size(); i = next++) {
+      results[i] = process_image_worker(tasks[i]);
+      std::lock_guard<std::mutex> lock(progress_mutex);
+      progress.update();
+    }
+  };
+  std::vector<std::thread> threads;
+  const int count = std::max(1, std::min<int>(workers, static_cast<int>(tasks.size())));
+  for (int i = 0; i < count; ++i) threads.emplace_back(work);
+  for (auto& thread : threads) thread.join();
+  progress.finish();
+  return results;
+}
+
+int default_worker_count() {
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+}
+
+FrameMap frames_by_timestamp(std::vector<FrameResult> results) {
+  FrameMap frames;
+  for (auto& result : results) {
+    if (result) frames.insert_or_assign(result->first, std::move(result->second));
+  }
+  return frames;
+}
+
+}  // namespace orvalt::calibration

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "orvalt/calibration/varnholt/frame_record.hpp"
+
+namespace orvalt::calibration {
+
+// One colour image to detect tags in, with everything the worker needs (texts and numbers
+// only, so that tasks share nothing).
+struct ImageTask {
+  std::string color_path;
+  std::string depth_path;
+  std::string pcd_path;
+  std::string color_name;
+  bool draw_visual = true;
+  std::string visual_dir;
+  std::string tag_family;
+  double tag_size_m = 0.15;
+  std::vector<int> target_ids;
+};
+
+// What a sensor file's stem "timestamp.tx_ty_tz_qw_qx_qy_qz" says.
+struct PoseStem {
+  std::int64_t timestamp = 0;           // nanoseconds
+  std::array<double, 3> position{};     // metres
+  std::array<double, 4> orientation{};  // w, x, y, z
+};
+
+// Parses a file stem as the bag parser names its files: an integer timestamp, one ".", then
+// seven numbers joined by "_". Throws std::invalid_argument for a stem without "." or a
+// timestamp that is not an integer, and "Invalid position info format: <pose text>, please
+// check the format" when the pose text does not hold exactly seven numbers.
+PoseStem parse_pose_stem(const std::string& stem);
+
+// The tasks of a run: one per colour image (extension .jpg, .jpeg or .png in any case) of
+// `color_dir` that has a depth image of the same name in `depth_dir`, in listing order. The
+// point-cloud path is `pointcloud_dir` / the colour name with every ".png" replaced by ".ply".
+std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
+                                           const std::string& depth_dir,
+                                           const std::string& pointcloud_dir, bool draw_visual,
+                                           const std::string& visual_dir,
+                                           const std::string& tag_family, double tag_size_m,
+                                           const std::vector<int>& target_ids);
+
+using FrameResult = std::optional<std::pair<std::int64_t, FrameRecord>>;
+
+// Detects the tags of one task's colour image with a detector of its own and, when any tag is
+// found, returns the frame (drawing the detection into visual_dir / colour name when asked).
+// Any failure (a name that is no pose stem, an unreadable image, a detector error) returns
+// nothing: the frame is dropped, the run goes on.
+FrameResult process_image_worker(const ImageTask& task);
+
+// Runs process_image_worker over all tasks on `workers` threads; results in task order.
+std::vector<FrameResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers);
+
+// Processors minus one for the main thread, at least one.
+int default_worker_count();
+
+// The frames of the results in timestamp order; of two results with one timestamp the later
+// in task order wins.
+FrameMap frames_by_timestamp(std::vector<FrameResult> results);
+
+}  // namespace orvalt::calibration
