@@ -52,15 +52,6 @@ std::string error_of(const std::function<void()>& call) {
   return "no std::invalid_argument";
 }
 
-TEST(CameraPoseEstimatorTest, KeepsIntrinsics) {
-  const CameraPoseEstimator estimator(510.0, 505.0, 319.5, 241.0, 640, 480);
-  Eigen::Matrix3d K;
-  K << 510, 0, 319.5, 0, 505, 241, 0, 0, 1;
-  EXPECT_EQ(estimator.K, K);
-  EXPECT_EQ(estimator.width, 640);
-  EXPECT_EQ(estimator.height, 480);
-}
-
 TEST(CameraPoseEstimatorTest, RejectsBadInputsBeforeAnyComputation) {
   const auto estimator = make_estimator();
   const TagMap tags = {{1, square_tag(100, 100)}};

@@ -21,15 +21,6 @@ TEST(OdomRelativeTransformTest, IdenticalPosesGiveIdentity) {
   EXPECT_THAT(relative(t, q, t, q), EigenNear(Eigen::Matrix4d::Identity(), 1e-12));
 }
 
-TEST(OdomRelativeTransformTest, FromTheOriginItIsThePoseItself) {
-  const Eigen::Quaterniond q(Eigen::AngleAxisd(0.7, Eigen::Vector3d(1, -1, 2).normalized()));
-  Eigen::Matrix4d pose_j = Eigen::Matrix4d::Identity();
-  pose_j.block<3, 3>(0, 0) = q.toRotationMatrix();
-  pose_j.block<3, 1>(0, 3) = Eigen::Vector3d(0.4, 0.5, -0.6);
-  EXPECT_THAT(relative({0, 0, 0}, {1, 0, 0, 0}, {0.4, 0.5, -0.6}, {q.w(), q.x(), q.y(), q.z()}),
-              EigenNear(pose_j, 1e-12));
-}
-
 TEST(OdomRelativeTransformTest, TranslationIsExpressedInFrameI) {
   // Frame i faces +y of the odometry frame; moving 1 m along +y is 1 m forward in frame i.
   const double s = std::sqrt(0.5);

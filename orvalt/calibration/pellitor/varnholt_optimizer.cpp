@@ -19,7 +19,9 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-std::shared_ptr<spdlog::logger> log() { return common::logger("orvalt.calibration.pellitor"); }
+std::shared_ptr<spdlog::logger> module_logger() {
+  return common::logger("orvalt.calibration.pellitor");
+}
 
 std::string shape_text(const Eigen::Index size) { return fmt::format("({},)", size); }
 
@@ -249,7 +251,7 @@ double VarnholtOptimizer::objective_function(const VectorRef& vec6,
   const double total = cfg.w_axxb * loss_axxb + cfg.w_normal * loss_normal + cfg.w_z * loss_z +
                        cfg.w_xy * loss_prior;
   if (iter_ % 10 == 0) {
-    const auto logger = log();
+    const auto logger = module_logger();
     logger->info("[Iter {:3d}] ==============================================", iter_);
     logger->info("      Loss    | Total={:8.5f}  AXXB={:7.5f}  Normal={:7.5f}  Z={:7.5f}", total,
                  loss_axxb, loss_normal, loss_z);
@@ -269,7 +271,7 @@ std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
                                 ": only L-BFGS-B is available");
   }
   iter_ = 0;
-  const auto logger = log();
+  const auto logger = module_logger();
   logger->info("\n===== Camera-Base Extrinsic Calibration Start =====");
 
   const Eigen::VectorXd x0 = initial_vec6 ? *initial_vec6 : initial_vec6_;
@@ -344,7 +346,7 @@ ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d&
     record.warnings.push_back(std::string("Failed to create transformation matrix: ") +
                               error.what());
   }
-  const auto logger = log();
+  const auto logger = module_logger();
   if (record.warnings.empty()) {
     logger->info("✓ Result validation passed");
   } else {
@@ -389,7 +391,7 @@ AccuracyMetrics VarnholtOptimizer::compute_calibration_accuracy(const Vector6d& 
   metrics.ground_z_rmse = mean_or(height_errors, inf);
   metrics.num_valid_ground_planes = static_cast<int>(normal_errors.size());
 
-  const auto logger = log();
+  const auto logger = module_logger();
   logger->info("Accuracy Metrics:");
   logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
   logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
