@@ -48,11 +48,14 @@ class BagReader {
   const std::vector<Connection>& connections() const;
   std::set<std::string> topics() const;
 
-  // Messages of `only` (every connection when empty) in bag timestamp order across files;
-  // equal timestamps keep storage order. One stream at a time per reader.
+  // Messages of `only` (every connection when empty; others throw std::invalid_argument) in
+  // bag timestamp order across files; equal timestamps keep file order, then storage order.
+  // Each call starts from the beginning with its own open files, so a second pass is another
+  // call. A stream must not outlive its reader.
   MessageStream messages(const std::vector<const Connection*>& only = {}) const;
 
-  // Releases the storage files; the destructor also does it.
+  // Releases the storage files and removes decompressed copies; the destructor also does it.
+  // info() and connections() stay valid; messages() then throws.
   void close();
 
  private:

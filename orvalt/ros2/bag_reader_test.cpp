@@ -251,6 +251,7 @@ TEST(SplitBag, MergesFilesInTimestampThenFileOrderAndUnifiesConnections) {
   EXPECT_THAT(read_all(reader, {b}), ElementsAreArray(only_b));
   // A second pass yields the same again.
   EXPECT_THAT(read_all(reader), ElementsAreArray(bag.expected()));
+  EXPECT_THAT(read_all(BagReader(dir / "metadata.yaml")), ElementsAreArray(bag.expected()));
 }
 
 TEST(SplitBag, WithoutMetadataFilesAreTakenInNaturalOrder) {
