@@ -231,14 +231,34 @@ double VarnholtOptimizer::_residual_ground_z(const VectorRef& vec6, double c) co
   check_vec6(vec6);
   const Eigen::Matrix4d X = transform_of(vec6);
   const double c2 = c * c;
-  // One vectorised pass over all points, no temporaries: z = row 2 of R times p, plus t_z.
-  const double total =
-      c2 *
-      ((X(2, 0) * ground_x_ + X(2, 1) * ground_y_ + X(2, 2) * ground_z_ + X(2, 3)).square() / c2 +
-       1.0)
-          .log()
-          .sum();
-  return total / std::max<double>(static_cast<double>(ground_x_.size()), 1.0);
+  // The logarithms dominate the objective's cost, so the sum of ln(1 + z^2 / c^2) is taken as
+  // the logarithm of products of eight factors (equal up to rounding). Every factor is at
+  // least 1, so a product can only overflow for absurd heights; such a block is summed point
+  // by point. The blocks live on the stack: no allocation per evaluation.
+  constexpr Eigen::Index kGroup = 8;
+  constexpr Eigen::Index kBlock = 1024;
+  Eigen::Array<double, kBlock, 1> factors;
+  double sum = 0.0;
+  const Eigen::Index count = ground_x_.size();
+  for (Eigen::Index start = 0; start < count; start += kBlock) {
+    const Eigen::Index length = std::min(kBlock, count - start);
+    auto block = factors.head(length);
+    // z = row 2 of R times p, plus t_z.
+    block =
+        (X(2, 0) * ground_x_.segment(start, length) + X(2, 1) * ground_y_.segment(start, length) +
+         X(2, 2) * ground_z_.segment(start, length) + X(2, 3))
+                .square() /
+            c2 +
+        1.0;
+    const Eigen::Index groups = length / kGroup;
+    const Eigen::Map<const Eigen::Array<double, Eigen::Dynamic, kGroup>> grouped(block.data(),
+                                                                                 groups, kGroup);
+    double block_sum =
+        grouped.rowwise().prod().log().sum() + block.tail(length - groups * kGroup).log().sum();
+    if (!std::isfinite(block_sum)) block_sum = block.log().sum();
+    sum += block_sum;
+  }
+  return c2 * sum / std::max<double>(static_cast<double>(count), 1.0);
 }
 
 double VarnholtOptimizer::objective_function(const VectorRef& vec6,

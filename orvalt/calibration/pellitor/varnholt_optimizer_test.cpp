@@ -307,6 +307,11 @@ TEST(VarnholtOptimizerResidualTest, GroundHeightWorkedExample) {
   // The mean runs over points, not planes: 20 points at 0.02 m and 20 + 4 at 0.
   const auto mixed = make_with({}, {}, {grid(0.02), grid(0.0), grid(0.0, 2, 2)});
   EXPECT_NEAR(mixed._residual_ground_z(kZero, 0.02), 20.0 / 44.0 * 0.0004 * std::log(2.0), 1e-15);
+  // Heights so absurd that products of the loss factors overflow still sum point by point.
+  const double huge = 1e80;
+  const auto absurd = make_with({}, {}, {grid(huge), grid(0.0), grid(0.0)});
+  EXPECT_NEAR(absurd._residual_ground_z(kZero, 0.02),
+              20.0 / 60.0 * 0.0004 * std::log(1.0 + huge * huge / 0.0004), 1e-12);
 }
 
 TEST(VarnholtOptimizerResidualTest, PriorAndShapeChecks) {
