@@ -56,12 +56,15 @@ MappedFile::~MappedFile() {
   if (data_ != nullptr) ::munmap(const_cast<std::uint8_t*>(data_), size_);
 }
 
-void MappedFile::prefetch(std::size_t offset, std::size_t size) const {
+void MappedFile::populate(std::size_t offset, std::size_t size) const {
   if (data_ == nullptr || offset >= size_) return;
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   const std::size_t start = offset / page * page;
   const std::size_t end = offset + std::min(size, size_ - offset);
-  ::madvise(const_cast<std::uint8_t*>(data_) + start, end - start, MADV_WILLNEED);
+#ifdef MADV_POPULATE_READ
+  // Older kernels refuse the advice; the pages then fault in as they are read.
+  ::madvise(const_cast<std::uint8_t*>(data_) + start, end - start, MADV_POPULATE_READ);
+#endif
 }
 
 }  // namespace orvalt::ros2

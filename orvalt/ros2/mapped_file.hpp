@@ -19,8 +19,9 @@ class MappedFile {
 
   const std::uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }
-  // Asks the kernel to start reading [offset, offset + size) from disk in the background.
-  void prefetch(std::size_t offset, std::size_t size) const;
+  // Maps the pages of [offset, offset + size) in one call, reading them from disk if needed,
+  // which costs far less than faulting them in one by one.
+  void populate(std::size_t offset, std::size_t size) const;
 
  private:
   const std::uint8_t* data_ = nullptr;

@@ -652,6 +652,7 @@ std::unique_ptr<OpenBlock> McapReader::Impl::prepare_block(
   open->order = index;
   open->buffer = std::move(buffer);
   try {
+    file.populate(block.offset, block.length);
     const std::uint8_t* records = file.data() + block.offset;
     std::size_t size = block.length;
     if (block.chunk) {
@@ -765,11 +766,7 @@ bool McapReader::Impl::next(StorageMessage& out) {
     std::unique_ptr<OpenBlock> open =
         job_started ? take_ahead() : prepare_block(index, take_buffer(), decompressor);
     pending = next_wanted(pending + 1);
-    if (pending < by_start_time.size()) {
-      const Block& following = blocks[by_start_time[pending]];
-      file.prefetch(following.offset, following.length);
-      start_ahead(by_start_time[pending]);
-    }
+    if (pending < by_start_time.size()) start_ahead(by_start_time[pending]);
     if (open->entries.empty()) {
       recycle(std::move(open->buffer));
       continue;
