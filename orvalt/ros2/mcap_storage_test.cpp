@@ -1,5 +1,6 @@
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -114,6 +115,57 @@ Bytes without_summary(const Bytes& file) {
   mcap::RecordWriter(cut).footer({});
   cut.insert(cut.end(), std::begin(mcap::kMagic), std::end(mcap::kMagic));
   return cut;
+}
+
+// The summary records of a file, to be edited and written back by with_summary().
+struct Summary {
+  std::vector<mcap::Schema> schemas;
+  std::vector<mcap::Channel> channels;
+  std::optional<mcap::Statistics> statistics;
+  std::vector<mcap::ChunkIndex> chunk_indexes;
+};
+
+Summary summary_of(const Bytes& file, std::uint64_t& summary_start) {
+  const std::size_t footer_offset = file.size() - 8 - mcap::kFooterRecordSize;
+  summary_start = u64_at(file, footer_offset + mcap::kRecordPrefixSize);
+  const std::uint64_t offsets_start = u64_at(file, footer_offset + mcap::kRecordPrefixSize + 8);
+  Summary summary;
+  mcap::RecordWalker walker(file.data() + summary_start, offsets_start - summary_start);
+  mcap::RecordView record;
+  while (walker.next(record)) {
+    switch (static_cast<mcap::Opcode>(record.opcode)) {
+      case mcap::Opcode::kSchema:
+        summary.schemas.push_back(mcap::parse_schema(record));
+        break;
+      case mcap::Opcode::kChannel:
+        summary.channels.push_back(mcap::parse_channel(record));
+        break;
+      case mcap::Opcode::kStatistics:
+        summary.statistics = mcap::parse_statistics(record);
+        break;
+      case mcap::Opcode::kChunkIndex:
+        summary.chunk_indexes.push_back(mcap::parse_chunk_index(record));
+        break;
+      default:
+        break;
+    }
+  }
+  return summary;
+}
+
+// The file with its summary replaced by `summary` (no summary offsets, no CRC).
+Bytes with_summary(const Bytes& file, const Summary& summary) {
+  std::uint64_t summary_start = 0;
+  summary_of(file, summary_start);
+  Bytes edited(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(summary_start));
+  mcap::RecordWriter writer(edited);
+  for (const auto& schema : summary.schemas) writer.schema(schema);
+  for (const auto& channel : summary.channels) writer.channel(channel);
+  if (summary.statistics) writer.statistics(*summary.statistics);
+  for (const auto& index : summary.chunk_indexes) writer.chunk_index(index);
+  writer.footer({summary_start, 0, 0});
+  edited.insert(edited.end(), std::begin(mcap::kMagic), std::end(mcap::kMagic));
+  return edited;
 }
 
 class McapRoundTrip : public ::testing::TestWithParam<mcap::Compression> {};
@@ -288,6 +340,59 @@ TEST(McapStorage, ChunksThatDoNotShrinkAreStoredUncompressed) {
   EXPECT_EQ(compressions, (std::vector<std::string>{"", "", "", "", "zstd"}));
   McapReader reader(dir / "bag.mcap");
   EXPECT_EQ(read_all(reader), messages);
+}
+
+// Other writers leave parts of the summary out; counts then come from the indexes or the data.
+TEST(McapStorage, CountsWithoutStatisticsOrMessageIndexes) {
+  testing::TempDir dir;
+  const auto connections = many_connections();
+  const auto messages = many_messages(12, 120);
+  write_mcap(dir / "bag.mcap", connections, messages, {mcap::Compression::kLz4, 4096});
+  const Bytes file = read_file(dir / "bag.mcap");
+  std::uint64_t summary_start = 0;
+  const Summary original = summary_of(file, summary_start);
+  const auto truth = McapReader(dir / "bag.mcap").message_counts();
+
+  Summary no_channel_counts = original;
+  no_channel_counts.statistics->channel_message_counts.clear();
+  write_file(dir / "a.mcap", with_summary(file, no_channel_counts));
+  McapReader from_message_indexes(dir / "a.mcap");
+  EXPECT_TRUE(from_message_indexes.used_summary());
+  EXPECT_EQ(from_message_indexes.message_counts(), truth);
+
+  Summary no_indexes = no_channel_counts;
+  for (auto& index : no_indexes.chunk_indexes) index.message_index_offsets.clear();
+  no_indexes.statistics.reset();
+  write_file(dir / "b.mcap", with_summary(file, no_indexes));
+  McapReader from_chunks(dir / "b.mcap");
+  EXPECT_TRUE(from_chunks.used_summary());
+  EXPECT_EQ(from_chunks.message_counts(), truth);
+  EXPECT_EQ(from_chunks.time_range(), std::nullopt);  // left to a pass over the data
+  from_chunks.set_filter({3});
+  EXPECT_EQ(read_all(from_chunks).size(), truth[3]);
+}
+
+TEST(McapStorage, ASummaryThatCannotStandInForTheDataIsNotUsed) {
+  testing::TempDir dir;
+  const auto messages = many_messages(12, 60);
+  write_mcap(dir / "bag.mcap", many_connections(), messages, {mcap::Compression::kZstd, 4096});
+  const Bytes file = read_file(dir / "bag.mcap");
+  std::uint64_t summary_start = 0;
+  const Summary original = summary_of(file, summary_start);
+
+  Summary no_chunk_indexes = original;
+  no_chunk_indexes.chunk_indexes.clear();
+  Summary missing_channel = original;
+  missing_channel.channels.pop_back();
+  Summary chunk_outside = original;
+  chunk_outside.chunk_indexes[1].chunk_start_offset = summary_start + 10;
+  for (const Summary* summary : {&no_chunk_indexes, &missing_channel, &chunk_outside}) {
+    write_file(dir / "edited.mcap", with_summary(file, *summary));
+    McapReader reader(dir / "edited.mcap");
+    EXPECT_FALSE(reader.used_summary());
+    EXPECT_EQ(reader.connections().size(), 12u);
+    EXPECT_EQ(read_all(reader), messages);
+  }
 }
 
 TEST(McapStorage, ACorruptChunkIsACrcErrorNamingTheFile) {
