@@ -2,9 +2,9 @@
 
 #include <cmath>
 
+#include <gmock/gmock.h>
 #include <Eigen/Core>
 #include <Eigen/Geometry>
-#include <gmock/gmock.h>
 
 namespace orvalt::testing {
 
@@ -16,7 +16,8 @@ MATCHER_P2(EigenNear, expected, tolerance, "") {
     return false;
   }
   const double error = (arg - expected).cwiseAbs().maxCoeff();
-  *result_listener << "largest difference " << error << "\nactual:\n" << arg << "\nexpected:\n"
+  *result_listener << "largest difference " << error << "\nactual:\n"
+                   << arg << "\nexpected:\n"
                    << expected;
   return error <= tolerance;
 }
@@ -36,8 +37,7 @@ MATCHER_P3(IsNearRigidTransform, expected, degrees, millimetres, "") {
   const double angle = Eigen::AngleAxisd(relative).angle() * 180.0 / M_PI;
   const double offset =
       (arg.template block<3, 1>(0, 3) - expected.template block<3, 1>(0, 3)).norm() * 1000.0;
-  *result_listener << "rotation differs by " << angle << " deg, translation by " << offset
-                   << " mm";
+  *result_listener << "rotation differs by " << angle << " deg, translation by " << offset << " mm";
   return angle <= degrees && offset <= millimetres;
 }
 

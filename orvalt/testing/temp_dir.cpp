@@ -11,8 +11,8 @@ TempDir::TempDir(const std::string& prefix) {
   static std::atomic<int> counter{0};
   const auto base = std::filesystem::temp_directory_path();
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    auto candidate = base / (prefix + "_" + std::to_string(getpid()) + "_" +
-                             std::to_string(counter++));
+    auto candidate =
+        base / (prefix + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       return;
