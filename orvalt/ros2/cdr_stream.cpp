@@ -63,6 +63,17 @@ void CdrReader::read(bool& value) {
 
 void CdrReader::read(std::string& value) { cdr_ >> value; }
 
+void CdrReader::read(Bytes& values) {
+  const std::uint32_t count = read_sequence_length(1);
+  const auto* begin = reinterpret_cast<const std::uint8_t*>(cdr_.getCurrentPosition());
+  values.assign(begin, begin + count);
+  cdr_.jump(count);
+  // Fast-CDR skips the alignment of a value no larger than the last one it read, which after a
+  // jump would be wrong; an empty byte array leaves it knowing that bytes came last.
+  std::uint8_t none = 0;
+  cdr_.deserializeArray(&none, 0);
+}
+
 std::uint32_t CdrReader::read_sequence_length(std::size_t min_element_size) {
   const std::size_t at = position();
   std::uint32_t count = 0;
@@ -98,10 +109,10 @@ void decode_cdr(const Bytes& bytes, const std::string& type_name,
   }
 }
 
-CdrWriter::CdrWriter(std::size_t size_hint)
-    : buffer_(size_hint + kEncapsulationSize),
-      cdr_(buffer_.fast, eprosima::fastcdr::Cdr::LITTLE_ENDIANNESS,
-           eprosima::fastcdr::Cdr::DDS_CDR) {
+CdrWriter::CdrWriter(std::size_t payload_size)
+    : bytes_(kEncapsulationSize + payload_size, 0),
+      buffer_(reinterpret_cast<char*>(bytes_.data()), bytes_.size()),
+      cdr_(buffer_, eprosima::fastcdr::Cdr::LITTLE_ENDIANNESS, eprosima::fastcdr::Cdr::DDS_CDR) {
   cdr_.serialize_encapsulation();
 }
 
@@ -113,25 +124,17 @@ void CdrWriter::write(const std::string& value) {
   cdr_ << static_cast<std::uint8_t>(0);
 }
 
-void CdrWriter::pad_to(std::size_t alignment) {
-  const std::size_t written = cdr_.getSerializedDataLength() - kEncapsulationSize;
-  for (std::size_t i = eprosima::fastcdr::Cdr::alignment(written, alignment); i > 0; --i) {
-    cdr_ << static_cast<std::uint8_t>(0);
-  }
-}
-
 void CdrWriter::write_sequence_length(std::size_t count) {
   if (count > std::numeric_limits<std::uint32_t>::max()) {
     throw std::invalid_argument("a sequence of " + std::to_string(count) +
                                 " elements does not fit in CDR's 32-bit length");
   }
-  pad_to(sizeof(std::uint32_t));
   cdr_ << static_cast<std::uint32_t>(count);
 }
 
-Bytes CdrWriter::finish() const {
-  const auto* begin = reinterpret_cast<const std::uint8_t*>(buffer_.fast.getBuffer());
-  return Bytes(begin, begin + cdr_.getSerializedDataLength());
+Bytes CdrWriter::finish() {
+  bytes_.resize(cdr_.getSerializedDataLength());
+  return std::move(bytes_);
 }
 
 }  // namespace orvalt::ros2

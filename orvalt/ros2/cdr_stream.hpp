@@ -44,6 +44,8 @@ class CdrReader {
     values.resize(count);
     if (count > 0) cdr_.deserializeArray(values.data(), count);
   }
+  // Bytes need neither alignment nor swapping: one copy straight from the payload.
+  void read(Bytes& values);
 
   // The element count of a sequence, refused when `count` elements of at least
   // `min_element_size` bytes each cannot fit in what is left, so that a corrupt count never
@@ -65,17 +67,50 @@ class CdrReader {
 void decode_cdr(const Bytes& bytes, const std::string& type_name,
                 const std::function<void(CdrReader&)>& read_fields);
 
+// Counts the bytes that CdrWriter writes for the same calls, so that a message is written
+// into a buffer of the right size at once (images are megabytes).
+class CdrSizer {
+ public:
+  template <class T>
+  void write(const T&) {
+    add(sizeof(T), sizeof(T));
+  }
+  void write(bool) { add(1, 1); }
+  void write(const std::string& value) {
+    write_sequence_length(0);
+    size_ += value.size() + 1;
+  }
+  template <class T, std::size_t N>
+  void write(const std::array<T, N>&) {
+    add(sizeof(T), N * sizeof(T));
+  }
+  template <class T>
+  void write(const std::vector<T>& values) {
+    write_sequence_length(0);
+    if (!values.empty()) add(sizeof(T), values.size() * sizeof(T));
+  }
+  void write_sequence_length(std::size_t) { add(4, 4); }
+
+  // Bytes after the encapsulation header.
+  std::size_t size() const { return size_; }
+
+ private:
+  void add(std::size_t alignment, std::size_t bytes) {
+    size_ += (alignment - size_ % alignment) % alignment + bytes;
+  }
+  std::size_t size_ = 0;
+};
+
 class CdrWriter {
  public:
-  // Writes the little-endian encapsulation header; `size_hint` is the expected payload size
-  // (the buffer grows past it when needed).
-  explicit CdrWriter(std::size_t size_hint);
+  // Writes the little-endian encapsulation header, for `payload_size` bytes after it (as
+  // CdrSizer counts them). The buffer starts zeroed, so alignment gaps are zeros.
+  explicit CdrWriter(std::size_t payload_size);
   CdrWriter(const CdrWriter&) = delete;
   CdrWriter& operator=(const CdrWriter&) = delete;
 
   template <class T>
   void write(const T& value) {
-    pad_to(sizeof(T));
     cdr_ << value;
   }
   void write(bool value);
@@ -84,33 +119,23 @@ class CdrWriter {
 
   template <class T, std::size_t N>
   void write(const std::array<T, N>& values) {
-    pad_to(sizeof(T));
     cdr_.serializeArray(values.data(), N);
   }
 
   template <class T>
   void write(const std::vector<T>& values) {
     write_sequence_length(values.size());
-    if (values.empty()) return;
-    pad_to(sizeof(T));
-    cdr_.serializeArray(values.data(), values.size());
+    if (!values.empty()) cdr_.serializeArray(values.data(), values.size());
   }
 
   void write_sequence_length(std::size_t count);
 
-  // The payload written so far, header included.
-  Bytes finish() const;
+  // The payload, header included; the writer is spent afterwards.
+  Bytes finish();
 
  private:
-  // Fast-CDR skips alignment gaps without writing them; zeros make the bytes reproducible.
-  void pad_to(std::size_t alignment);
-
-  // Reserved before the Cdr object is built over it, so small messages never reallocate.
-  struct Buffer {
-    explicit Buffer(std::size_t capacity) { fast.reserve(capacity); }
-    eprosima::fastcdr::FastBuffer fast;
-  };
-  Buffer buffer_;
+  Bytes bytes_;
+  eprosima::fastcdr::FastBuffer buffer_;
   eprosima::fastcdr::Cdr cdr_;
 };
 

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -63,7 +62,6 @@ std::optional<Encoding> parse_encoding(const std::string& name) {
       {"8u", CV_8U},   {"8s", CV_8S},   {"16u", CV_16U}, {"16s", CV_16S},
       {"32s", CV_32S}, {"32f", CV_32F}, {"64f", CV_64F},
   };
-  static const std::regex generic("(8u|8s|16u|16s|32s|32f|64f)c([1-4])");
 
   Encoding encoding;
   encoding.name = name;
@@ -74,10 +72,14 @@ std::optional<Encoding> parse_encoding(const std::string& name) {
     encoding.channels = found->second.channels;
     return encoding;
   }
-  std::smatch match;
-  if (!std::regex_match(encoding.key, match, generic)) return std::nullopt;
-  encoding.depth = generic_depths.at(match[1].str());
-  encoding.channels = std::stoi(match[2].str());
+  // "<depth>c<channels>", as "32fc1".
+  const auto c = encoding.key.rfind('c');
+  if (c == std::string::npos || encoding.key.size() != c + 2) return std::nullopt;
+  const auto depth = generic_depths.find(encoding.key.substr(0, c));
+  const char channels = encoding.key.back();
+  if (depth == generic_depths.end() || channels < '1' || channels > '4') return std::nullopt;
+  encoding.depth = depth->second;
+  encoding.channels = channels - '0';
   return encoding;
 }
 

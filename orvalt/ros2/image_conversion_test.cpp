@@ -175,7 +175,8 @@ TEST(ToCv, ImpossibleConversionsNameBothEncodings) {
   const std::vector<std::pair<std::string, std::string>> impossible = {
       {"16UC1", "bgr8"},  {"32FC1", "rgb8"},  {"8UC3", "bgr8"},   {"bgr8", "32FC1"},
       {"rgba8", "8UC3"},  {"bgr8", "nv12"},   {"mono8", "nv12"},  {"16UC1", "8UC3"},
-      {"32FC3", "mono8"}, {"bgr8", "yuv422"}, {"yuv422", "bgr8"}, {"mono16", "foo"}};
+      {"32FC3", "mono8"}, {"bgr8", "yuv422"}, {"yuv422", "bgr8"}, {"mono16", "foo"},
+      {"mono8", "16UC5"}, {"UC1", "mono8"},   {"16UC", "mono8"},  {"mono8", "16uc12"}};
   const cv::Mat pixels(2, 2, CV_8UC3, cv::Scalar(1, 2, 3));
   for (const auto& [from, to] : impossible) {
     sensor_msgs::Image image = message_of(pixels, from);

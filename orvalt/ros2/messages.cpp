@@ -34,8 +34,6 @@ using tf2_msgs::TFMessage;
 // refuse corrupt counts before allocating.
 constexpr std::size_t kMinTransformStampedSize = 4 + 4 + 4 + 4 + 7 * 8;
 constexpr std::size_t kMinPointFieldSize = 4 + 4 + 1 + 4;
-// Room for the fixed fields and alignment of a message around its variable-length parts.
-constexpr std::size_t kFixedSizeHint = 512;
 
 // Field by field, in the order of the .msg definitions.
 
@@ -43,7 +41,8 @@ void read_fields(CdrReader& in, Time& m) {
   in.read(m.sec);
   in.read(m.nanosec);
 }
-void write_fields(CdrWriter& out, const Time& m) {
+template <class Out>
+void write_fields(Out& out, const Time& m) {
   out.write(m.sec);
   out.write(m.nanosec);
 }
@@ -52,7 +51,8 @@ void read_fields(CdrReader& in, Header& m) {
   read_fields(in, m.stamp);
   in.read(m.frame_id);
 }
-void write_fields(CdrWriter& out, const Header& m) {
+template <class Out>
+void write_fields(Out& out, const Header& m) {
   write_fields(out, m.stamp);
   out.write(m.frame_id);
 }
@@ -63,22 +63,29 @@ void read_xyz(CdrReader& in, XYZ& m) {
   in.read(m.y);
   in.read(m.z);
 }
-template <class XYZ>
-void write_xyz(CdrWriter& out, const XYZ& m) {
+template <class Out, class XYZ>
+void write_xyz(Out& out, const XYZ& m) {
   out.write(m.x);
   out.write(m.y);
   out.write(m.z);
 }
 void read_fields(CdrReader& in, Vector3& m) { read_xyz(in, m); }
-void write_fields(CdrWriter& out, const Vector3& m) { write_xyz(out, m); }
+template <class Out>
+void write_fields(Out& out, const Vector3& m) {
+  write_xyz(out, m);
+}
 void read_fields(CdrReader& in, Point& m) { read_xyz(in, m); }
-void write_fields(CdrWriter& out, const Point& m) { write_xyz(out, m); }
+template <class Out>
+void write_fields(Out& out, const Point& m) {
+  write_xyz(out, m);
+}
 
 void read_fields(CdrReader& in, Quaternion& m) {
   read_xyz(in, m);
   in.read(m.w);
 }
-void write_fields(CdrWriter& out, const Quaternion& m) {
+template <class Out>
+void write_fields(Out& out, const Quaternion& m) {
   write_xyz(out, m);
   out.write(m.w);
 }
@@ -87,7 +94,8 @@ void read_fields(CdrReader& in, Pose& m) {
   read_fields(in, m.position);
   read_fields(in, m.orientation);
 }
-void write_fields(CdrWriter& out, const Pose& m) {
+template <class Out>
+void write_fields(Out& out, const Pose& m) {
   write_fields(out, m.position);
   write_fields(out, m.orientation);
 }
@@ -96,7 +104,8 @@ void read_fields(CdrReader& in, PoseWithCovariance& m) {
   read_fields(in, m.pose);
   in.read(m.covariance);
 }
-void write_fields(CdrWriter& out, const PoseWithCovariance& m) {
+template <class Out>
+void write_fields(Out& out, const PoseWithCovariance& m) {
   write_fields(out, m.pose);
   out.write(m.covariance);
 }
@@ -105,7 +114,8 @@ void read_fields(CdrReader& in, Twist& m) {
   read_fields(in, m.linear);
   read_fields(in, m.angular);
 }
-void write_fields(CdrWriter& out, const Twist& m) {
+template <class Out>
+void write_fields(Out& out, const Twist& m) {
   write_fields(out, m.linear);
   write_fields(out, m.angular);
 }
@@ -114,7 +124,8 @@ void read_fields(CdrReader& in, TwistWithCovariance& m) {
   read_fields(in, m.twist);
   in.read(m.covariance);
 }
-void write_fields(CdrWriter& out, const TwistWithCovariance& m) {
+template <class Out>
+void write_fields(Out& out, const TwistWithCovariance& m) {
   write_fields(out, m.twist);
   out.write(m.covariance);
 }
@@ -123,7 +134,8 @@ void read_fields(CdrReader& in, Transform& m) {
   read_fields(in, m.translation);
   read_fields(in, m.rotation);
 }
-void write_fields(CdrWriter& out, const Transform& m) {
+template <class Out>
+void write_fields(Out& out, const Transform& m) {
   write_fields(out, m.translation);
   write_fields(out, m.rotation);
 }
@@ -133,7 +145,8 @@ void read_fields(CdrReader& in, TransformStamped& m) {
   in.read(m.child_frame_id);
   read_fields(in, m.transform);
 }
-void write_fields(CdrWriter& out, const TransformStamped& m) {
+template <class Out>
+void write_fields(Out& out, const TransformStamped& m) {
   write_fields(out, m.header);
   out.write(m.child_frame_id);
   write_fields(out, m.transform);
@@ -143,7 +156,8 @@ void read_fields(CdrReader& in, TFMessage& m) {
   m.transforms.resize(in.read_sequence_length(kMinTransformStampedSize));
   for (auto& transform : m.transforms) read_fields(in, transform);
 }
-void write_fields(CdrWriter& out, const TFMessage& m) {
+template <class Out>
+void write_fields(Out& out, const TFMessage& m) {
   out.write_sequence_length(m.transforms.size());
   for (const auto& transform : m.transforms) write_fields(out, transform);
 }
@@ -157,7 +171,8 @@ void read_fields(CdrReader& in, Image& m) {
   in.read(m.step);
   in.read(m.data);
 }
-void write_fields(CdrWriter& out, const Image& m) {
+template <class Out>
+void write_fields(Out& out, const Image& m) {
   write_fields(out, m.header);
   out.write(m.height);
   out.write(m.width);
@@ -174,7 +189,8 @@ void read_fields(CdrReader& in, RegionOfInterest& m) {
   in.read(m.width);
   in.read(m.do_rectify);
 }
-void write_fields(CdrWriter& out, const RegionOfInterest& m) {
+template <class Out>
+void write_fields(Out& out, const RegionOfInterest& m) {
   out.write(m.x_offset);
   out.write(m.y_offset);
   out.write(m.height);
@@ -195,7 +211,8 @@ void read_fields(CdrReader& in, CameraInfo& m) {
   in.read(m.binning_y);
   read_fields(in, m.roi);
 }
-void write_fields(CdrWriter& out, const CameraInfo& m) {
+template <class Out>
+void write_fields(Out& out, const CameraInfo& m) {
   write_fields(out, m.header);
   out.write(m.height);
   out.write(m.width);
@@ -215,7 +232,8 @@ void read_fields(CdrReader& in, PointField& m) {
   in.read(m.datatype);
   in.read(m.count);
 }
-void write_fields(CdrWriter& out, const PointField& m) {
+template <class Out>
+void write_fields(Out& out, const PointField& m) {
   out.write(m.name);
   out.write(m.offset);
   out.write(m.datatype);
@@ -234,7 +252,8 @@ void read_fields(CdrReader& in, PointCloud2& m) {
   in.read(m.data);
   in.read(m.is_dense);
 }
-void write_fields(CdrWriter& out, const PointCloud2& m) {
+template <class Out>
+void write_fields(Out& out, const PointCloud2& m) {
   write_fields(out, m.header);
   out.write(m.height);
   out.write(m.width);
@@ -259,7 +278,8 @@ void read_fields(CdrReader& in, LaserScan& m) {
   in.read(m.ranges);
   in.read(m.intensities);
 }
-void write_fields(CdrWriter& out, const LaserScan& m) {
+template <class Out>
+void write_fields(Out& out, const LaserScan& m) {
   write_fields(out, m.header);
   out.write(m.angle_min);
   out.write(m.angle_max);
@@ -281,7 +301,8 @@ void read_fields(CdrReader& in, Imu& m) {
   read_fields(in, m.linear_acceleration);
   in.read(m.linear_acceleration_covariance);
 }
-void write_fields(CdrWriter& out, const Imu& m) {
+template <class Out>
+void write_fields(Out& out, const Imu& m) {
   write_fields(out, m.header);
   write_fields(out, m.orientation);
   out.write(m.orientation_covariance);
@@ -297,7 +318,8 @@ void read_fields(CdrReader& in, Odometry& m) {
   read_fields(in, m.pose);
   read_fields(in, m.twist);
 }
-void write_fields(CdrWriter& out, const Odometry& m) {
+template <class Out>
+void write_fields(Out& out, const Odometry& m) {
   write_fields(out, m.header);
   out.write(m.child_frame_id);
   write_fields(out, m.pose);
@@ -312,19 +334,12 @@ Message decode_message(const Bytes& bytes) {
 }
 
 template <class Message>
-Bytes encode_message(const Message& message, std::size_t variable_size = 0) {
-  CdrWriter out(kFixedSizeHint + variable_size);
+Bytes encode_message(const Message& message) {
+  CdrSizer sizer;
+  write_fields(sizer, message);
+  CdrWriter out(sizer.size());
   write_fields(out, message);
   return out.finish();
-}
-
-std::size_t variable_size(const TFMessage& m) {
-  std::size_t size = 0;
-  for (const auto& transform : m.transforms) {
-    size += kMinTransformStampedSize + 16 + transform.header.frame_id.size() +
-            transform.child_frame_id.size();
-  }
-  return size;
 }
 
 }  // namespace
@@ -351,7 +366,7 @@ Bytes Time::encode() const { return encode_message(*this); }
 
 namespace std_msgs {
 Header Header::decode(const Bytes& bytes) { return decode_message<Header>(bytes); }
-Bytes Header::encode() const { return encode_message(*this, frame_id.size()); }
+Bytes Header::encode() const { return encode_message(*this); }
 }  // namespace std_msgs
 
 namespace geometry_msgs {
@@ -378,52 +393,36 @@ Bytes Transform::encode() const { return encode_message(*this); }
 TransformStamped TransformStamped::decode(const Bytes& bytes) {
   return decode_message<TransformStamped>(bytes);
 }
-Bytes TransformStamped::encode() const {
-  return encode_message(*this, header.frame_id.size() + child_frame_id.size());
-}
+Bytes TransformStamped::encode() const { return encode_message(*this); }
 }  // namespace geometry_msgs
 
 namespace tf2_msgs {
 TFMessage TFMessage::decode(const Bytes& bytes) { return decode_message<TFMessage>(bytes); }
-Bytes TFMessage::encode() const { return encode_message(*this, variable_size(*this)); }
+Bytes TFMessage::encode() const { return encode_message(*this); }
 }  // namespace tf2_msgs
 
 namespace sensor_msgs {
 Image Image::decode(const Bytes& bytes) { return decode_message<Image>(bytes); }
-Bytes Image::encode() const {
-  return encode_message(*this, header.frame_id.size() + encoding.size() + data.size());
-}
+Bytes Image::encode() const { return encode_message(*this); }
 RegionOfInterest RegionOfInterest::decode(const Bytes& bytes) {
   return decode_message<RegionOfInterest>(bytes);
 }
 Bytes RegionOfInterest::encode() const { return encode_message(*this); }
 CameraInfo CameraInfo::decode(const Bytes& bytes) { return decode_message<CameraInfo>(bytes); }
-Bytes CameraInfo::encode() const {
-  return encode_message(
-      *this, header.frame_id.size() + distortion_model.size() + d.size() * sizeof(double));
-}
+Bytes CameraInfo::encode() const { return encode_message(*this); }
 PointField PointField::decode(const Bytes& bytes) { return decode_message<PointField>(bytes); }
-Bytes PointField::encode() const { return encode_message(*this, name.size()); }
+Bytes PointField::encode() const { return encode_message(*this); }
 PointCloud2 PointCloud2::decode(const Bytes& bytes) { return decode_message<PointCloud2>(bytes); }
-Bytes PointCloud2::encode() const {
-  std::size_t variable = header.frame_id.size() + data.size();
-  for (const auto& field : fields) variable += kMinPointFieldSize + 8 + field.name.size();
-  return encode_message(*this, variable);
-}
+Bytes PointCloud2::encode() const { return encode_message(*this); }
 LaserScan LaserScan::decode(const Bytes& bytes) { return decode_message<LaserScan>(bytes); }
-Bytes LaserScan::encode() const {
-  return encode_message(
-      *this, header.frame_id.size() + (ranges.size() + intensities.size()) * sizeof(float));
-}
+Bytes LaserScan::encode() const { return encode_message(*this); }
 Imu Imu::decode(const Bytes& bytes) { return decode_message<Imu>(bytes); }
-Bytes Imu::encode() const { return encode_message(*this, header.frame_id.size()); }
+Bytes Imu::encode() const { return encode_message(*this); }
 }  // namespace sensor_msgs
 
 namespace nav_msgs {
 Odometry Odometry::decode(const Bytes& bytes) { return decode_message<Odometry>(bytes); }
-Bytes Odometry::encode() const {
-  return encode_message(*this, header.frame_id.size() + child_frame_id.size());
-}
+Bytes Odometry::encode() const { return encode_message(*this); }
 }  // namespace nav_msgs
 
 }  // namespace orvalt::ros2
