@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <opencv2/core.hpp>
 
+#include "orvalt/simulation/gaussian_noise.hpp"
 #include "orvalt/simulation/simulation_options.hpp"
 
 namespace orvalt::simulation {
@@ -12,11 +14,12 @@ namespace orvalt::simulation {
 // with time, optical blur and sensor noise that grows with brightness (shot noise).
 class ColourSensor {
  public:
-  ColourSensor(const NoiseSettings& noise, std::uint64_t seed);
+  ColourSensor(const NoiseSettings& noise, std::uint64_t seed, cv::Size image_size);
 
   // Exposure gain at `time` seconds (1 when brightness variation is off).
   double exposure(double time) const;
-  // The bgr8 image of an ideal CV_32FC3 view captured at `time`; `frame` keys the noise.
+  // The bgr8 image of an ideal CV_32FC3 view of the configured size captured at `time`;
+  // `frame` keys the noise.
   cv::Mat capture(const cv::Mat& ideal, double time, std::uint64_t frame) const;
 
  private:
@@ -24,6 +27,7 @@ class ColourSensor {
   std::uint64_t seed_;
   double phase_slow_;
   double phase_fast_;
+  std::optional<GaussianNoise> gaussian_;
 };
 
 }  // namespace orvalt::simulation

@@ -8,7 +8,9 @@
 namespace orvalt::simulation {
 namespace {
 
-cv::Mat flat(float level) { return cv::Mat(120, 160, CV_32FC3, cv::Scalar::all(level)); }
+const cv::Size kSize(160, 120);
+
+cv::Mat flat(float level) { return cv::Mat(kSize, CV_32FC3, cv::Scalar::all(level)); }
 
 double channel_stddev(const cv::Mat& image) {
   cv::Scalar mean, stddev;
@@ -17,7 +19,7 @@ double channel_stddev(const cv::Mat& image) {
 }
 
 TEST(ColourSensorTest, ExactSensorOnlyRoundsAndSaturates) {
-  const ColourSensor sensor(NoiseSettings::exact(), 1);
+  const ColourSensor sensor(NoiseSettings::exact(), 1, kSize);
   cv::Mat ideal = flat(100.4f);
   ideal.at<cv::Vec3f>(5, 5) = cv::Vec3f(-3.0f, 254.6f, 300.0f);
   const cv::Mat image = sensor.capture(ideal, 3.0, 0);
@@ -31,7 +33,7 @@ TEST(ColourSensorTest, ExactSensorOnlyRoundsAndSaturates) {
 TEST(ColourSensorTest, NoiseHasTheConfiguredSpreadAndGrowsWithLight) {
   NoiseSettings noise = NoiseSettings::exact();
   noise.image_noise = 3.0;
-  const ColourSensor sensor(noise, 1);
+  const ColourSensor sensor(noise, 1, kSize);
   const double mid = channel_stddev(sensor.capture(flat(128.0f), 0.0, 0));
   const double dark = channel_stddev(sensor.capture(flat(20.0f), 0.0, 0));
   const double bright = channel_stddev(sensor.capture(flat(230.0f), 0.0, 0));
@@ -41,9 +43,9 @@ TEST(ColourSensorTest, NoiseHasTheConfiguredSpreadAndGrowsWithLight) {
 }
 
 TEST(ColourSensorTest, EachFrameHasItsOwnNoiseAndTheSameFrameTheSame) {
-  const ColourSensor sensor(NoiseSettings{}, 9);
+  const ColourSensor sensor(NoiseSettings{}, 9, kSize);
   const cv::Mat first = sensor.capture(flat(128.0f), 1.0, 4);
-  const cv::Mat again = ColourSensor(NoiseSettings{}, 9).capture(flat(128.0f), 1.0, 4);
+  const cv::Mat again = ColourSensor(NoiseSettings{}, 9, kSize).capture(flat(128.0f), 1.0, 4);
   const cv::Mat next = sensor.capture(flat(128.0f), 1.0, 5);
   EXPECT_EQ(cv::norm(first, again, cv::NORM_INF), 0.0);
   EXPECT_GT(cv::norm(first, next, cv::NORM_INF), 0.0);
@@ -52,7 +54,7 @@ TEST(ColourSensorTest, EachFrameHasItsOwnNoiseAndTheSameFrameTheSame) {
 TEST(ColourSensorTest, ExposureDriftsWithinTheConfiguredVariation) {
   NoiseSettings noise = NoiseSettings::exact();
   noise.brightness_variation = 0.1;
-  const ColourSensor sensor(noise, 2);
+  const ColourSensor sensor(noise, 2, kSize);
   double lowest = 2, highest = 0;
   for (double t = 0; t < 30; t += 0.1) {
     lowest = std::min(lowest, sensor.exposure(t));

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <opencv2/core.hpp>
 
+#include "orvalt/simulation/gaussian_noise.hpp"
 #include "orvalt/simulation/simulation_options.hpp"
 
 namespace orvalt::simulation {
@@ -21,9 +23,11 @@ struct DepthCapture {
 // nothing is reported, and rounding to whole millimetres.
 class DepthSensor {
  public:
-  DepthSensor(const NoiseSettings& noise, double min_depth, double max_depth, std::uint64_t seed);
+  DepthSensor(const NoiseSettings& noise, double min_depth, double max_depth, std::uint64_t seed,
+              cv::Size image_size);
 
-  // `exact`: CV_32F metres along the optical axis; `frame` keys the noise.
+  // `exact`: CV_32F metres along the optical axis, of the configured size; `frame` keys the
+  // noise.
   DepthCapture capture(const cv::Mat& exact, std::uint64_t frame) const;
 
   // Pixels next to a jump in inverse depth (disparity) larger than this, in 1/m. Planes have
@@ -38,6 +42,7 @@ class DepthSensor {
   double min_depth_;
   double max_depth_;
   std::uint64_t seed_;
+  std::optional<GaussianNoise> gaussian_;
 };
 
 }  // namespace orvalt::simulation

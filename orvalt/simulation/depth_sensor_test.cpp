@@ -8,10 +8,12 @@
 namespace orvalt::simulation {
 namespace {
 
-cv::Mat plane_at(float depth) { return cv::Mat(240, 320, CV_32F, cv::Scalar(depth)); }
+const cv::Size kSize(320, 240);
+
+cv::Mat plane_at(float depth) { return cv::Mat(kSize, CV_32F, cv::Scalar(depth)); }
 
 TEST(DepthSensorTest, ExactDepthIsRoundedToMillimetres) {
-  const DepthSensor sensor(NoiseSettings::exact(), 0.15, 8.0, 1);
+  const DepthSensor sensor(NoiseSettings::exact(), 0.15, 8.0, 1, kSize);
   cv::Mat exact = plane_at(1.2346f);
   exact.at<float>(0, 1) = 0.7996f;
   exact.at<float>(0, 2) = 0.7994f;
@@ -24,7 +26,7 @@ TEST(DepthSensorTest, ExactDepthIsRoundedToMillimetres) {
 }
 
 TEST(DepthSensorTest, NothingIsReportedOutsideTheWorkingRange) {
-  const DepthSensor sensor(NoiseSettings::exact(), 0.15, 8.0, 1);
+  const DepthSensor sensor(NoiseSettings::exact(), 0.15, 8.0, 1, kSize);
   cv::Mat exact = plane_at(2.0f);
   exact.at<float>(3, 3) = 0.1f;
   exact.at<float>(4, 4) = 9.0f;
@@ -40,7 +42,7 @@ TEST(DepthSensorTest, NoiseGrowsWithTheSquareOfDepth) {
   NoiseSettings noise = NoiseSettings::exact();
   noise.depth_noise = 0.001;
   noise.depth_noise_quadratic = 0.002;
-  const DepthSensor sensor(noise, 0.15, 8.0, 1);
+  const DepthSensor sensor(noise, 0.15, 8.0, 1, kSize);
   for (const float depth : {0.5f, 2.0f}) {
     cv::Scalar mean, stddev;
     cv::meanStdDev(sensor.capture(plane_at(depth), 0).metres, mean, stddev);
@@ -55,7 +57,7 @@ TEST(DepthSensorTest, NoiseGrowsWithTheSquareOfDepth) {
 TEST(DepthSensorTest, HolesFollowDepthEdgesOnly) {
   NoiseSettings noise = NoiseSettings::exact();
   noise.depth_edge_holes = 2;
-  const DepthSensor sensor(noise, 0.15, 8.0, 1);
+  const DepthSensor sensor(noise, 0.15, 8.0, 1, kSize);
   cv::Mat exact(240, 320, CV_32F);
   for (int v = 0; v < 240; ++v) {
     // A floor seen from 0.15 m with f = 385: disparity grows linearly with the row.
@@ -81,7 +83,7 @@ TEST(DepthSensorTest, HolesFollowDepthEdgesOnly) {
 TEST(DepthSensorTest, DropoutsRemoveAboutTheConfiguredShare) {
   NoiseSettings noise = NoiseSettings::exact();
   noise.depth_dropout = 0.01;
-  const DepthSensor sensor(noise, 0.15, 8.0, 1);
+  const DepthSensor sensor(noise, 0.15, 8.0, 1, cv::Size(640, 480));
   const cv::Mat exact(480, 640, CV_32F, cv::Scalar(1.0f));
   const double share = cv::countNonZero(sensor.capture(exact, 0).millimetres == 0) / 307200.0;
   EXPECT_GT(share, 0.005);

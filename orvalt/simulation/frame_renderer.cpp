@@ -17,6 +17,10 @@ namespace {
 constexpr double kNearPlane = 0.02;
 // Lighting over the board varies slowly, so it is evaluated on a grid this many pixels apart.
 constexpr int kShadeGrid = 8;
+// Pixels this far inside the board's outline (on boards farther than kInteriorDepth) skip the
+// room's colour, which the board covers anyway.
+constexpr double kInteriorPixels = 3.0;
+constexpr double kInteriorDepth = 0.1;
 // Vignetting: relative brightness lost at the image corners.
 constexpr double kVignetting = 0.25;
 
@@ -67,15 +71,14 @@ FrameRenderer::FrameRenderer(const Scene& scene, const CameraIntrinsics& intrins
     back = cv::Mat(front.size(), CV_8UC2, cv::Scalar(255, 255));
   }
 
-  vignette_.create(intrinsics.height, intrinsics.width, CV_32FC3);
+  vignette_.create(intrinsics.height, intrinsics.width, CV_32F);
   const double half_diagonal =
       0.5 * std::hypot(static_cast<double>(intrinsics.width), intrinsics.height);
   for (int v = 0; v < intrinsics.height; ++v) {
-    auto* row = vignette_.ptr<cv::Vec3f>(v);
+    auto* row = vignette_.ptr<float>(v);
     for (int u = 0; u < intrinsics.width; ++u) {
       const double r = std::hypot(u - intrinsics.cx, v - intrinsics.cy) / half_diagonal;
-      const float gain = static_cast<float>(1.0 - kVignetting * r * r);
-      row[u] = cv::Vec3f(gain, gain, gain);
+      row[u] = static_cast<float>(1.0 - kVignetting * r * r);
     }
   }
 }
@@ -87,7 +90,6 @@ RenderedView FrameRenderer::render(const Eigen::Isometry3d& world_from_optical) 
   view.depth.create(intrinsics.height, intrinsics.width, CV_32F);
   cast_rays(world_from_optical, view);
   draw_board(world_from_optical, view);
-  cv::multiply(view.colour, vignette_, view.colour);
   return view;
 }
 
@@ -124,44 +126,82 @@ void FrameRenderer::cast_rays(const Eigen::Isometry3d& world_from_optical,
   const MipTexture& floor = scene_.floor();
   const MipTexture& wall = scene_.wall();
   const cv::Vec3f ceiling = scene_.ceiling_colour();
-  constexpr double kInfinity = std::numeric_limits<double>::infinity();
   for (int v = 0; v < intrinsics.height; ++v) {
     auto* colour = view.colour.ptr<cv::Vec3f>(v);
     auto* depth = view.depth.ptr<float>(v);
+    const float* vignette = vignette_.ptr<float>(v);
     const Eigen::Vector3d row_ray = ray_origin + v * per_v;
     for (int u = 0; u < intrinsics.width; ++u) {
       const double rx = row_ray.x() + u * per_u.x();
       const double ry = row_ray.y() + u * per_u.y();
       const double rz = row_ray.z() + u * per_u.z();
-      // The camera is inside the room, so the ray leaves it through the nearest face ahead.
-      const double t_x = rx > 0 ? to_x_max / rx : (rx < 0 ? to_x_min / rx : kInfinity);
-      const double t_y = ry > 0 ? to_y_max / ry : (ry < 0 ? to_y_min / ry : kInfinity);
-      const double t_z = rz > 0 ? to_ceiling / rz : (rz < 0 ? to_floor / rz : kInfinity);
-      double t;
+      // The camera is inside the room, so the ray leaves it through the face it reaches first:
+      // the smallest distance / |ray component|, compared by cross-multiplying so that only
+      // the chosen face costs a division.
+      const double ax = rx > 0 ? to_x_max : -to_x_min, bx = std::abs(rx);
+      const double ay = ry > 0 ? to_y_max : -to_y_min, by = std::abs(ry);
+      const double az = rz > 0 ? to_ceiling : -to_floor, bz = std::abs(rz);
       Face face;
-      // Texture coordinates on the face and the ray's component along the face normal.
-      double s, along, across;
-      if (t_z <= t_x && t_z <= t_y) {
-        t = t_z;
+      double distance, component;
+      if (az * bx <= ax * bz && az * by <= ay * bz) {
         face = rz > 0 ? Face::kCeiling : Face::kFloor;
-        s = origin.x() + t * rx;
-        along = origin.y() + t * ry;
-        across = rz;
-      } else if (t_x <= t_y) {
-        t = t_x;
+        distance = az;
+        component = bz;
+      } else if (ax * by <= ay * bx) {
         face = rx > 0 ? Face::kWallXMax : Face::kWallXMin;
-        s = origin.y() + t * ry;
-        along = origin.z() + t * rz;
-        across = rx;
+        distance = ax;
+        component = bx;
       } else {
-        t = t_y;
         face = ry > 0 ? Face::kWallYMax : Face::kWallYMin;
-        s = origin.x() + t * rx;
-        along = origin.z() + t * rz;
-        across = ry;
+        distance = ay;
+        component = by;
       }
-      const float light = scene_.light_map(face).sample(s, along);
-      const double footprint = t * inverse_focal / std::max(std::abs(across), 1e-3);
+      const double inverse = 1.0 / component;
+      const double t = distance * inverse;
+
+      // The board stands inside the room, so where its plane is hit first, the board is seen.
+      depth[u] = static_cast<float>(t);
+      const double facing = board_normal.x() * rx + board_normal.y() * ry + board_normal.z() * rz;
+      if (facing * board_distance > 0.0 && std::abs(board_distance) < t * std::abs(facing)) {
+        const double t_board = board_distance / facing;
+        const double x =
+            origin_bx + t_board * (board_x.x() * rx + board_x.y() * ry + board_x.z() * rz);
+        const double y =
+            origin_by + t_board * (board_y.x() * rx + board_y.y() * ry + board_y.z() * rz);
+        if (x >= 0.0 && x <= board_width && y >= 0.0 && y <= board_height) {
+          depth[u] = static_cast<float>(t_board);
+          // Well inside the board the room never shows, as draw_board covers the pixel
+          // entirely. (The ray's squared length, at least 1, bounds its length from above.)
+          const double margin = kInteriorPixels * t_board * inverse_focal *
+                                (rx * rx + ry * ry + rz * rz) / std::abs(facing);
+          if (t_board > kInteriorDepth && x > margin && x < board_width - margin && y > margin &&
+              y < board_height - margin) {
+            colour[u] = cv::Vec3f(0, 0, 0);
+            continue;
+          }
+        }
+      }
+
+      // Texture coordinates on the face: s across it, `along` up it (or along y).
+      double s, along;
+      switch (face) {
+        case Face::kFloor:
+        case Face::kCeiling:
+          s = origin.x() + t * rx;
+          along = origin.y() + t * ry;
+          break;
+        case Face::kWallXMin:
+        case Face::kWallXMax:
+          s = origin.y() + t * ry;
+          along = origin.z() + t * rz;
+          break;
+        default:
+          s = origin.x() + t * rx;
+          along = origin.z() + t * rz;
+          break;
+      }
+      const float light = scene_.light_map(face).sample(s, along) * vignette[u];
+      const double footprint = t * inverse_focal * inverse;
       if (face == Face::kFloor) {
         colour[u] = floor.sample(s, along, footprint) * light;
       } else if (face == Face::kCeiling) {
@@ -169,20 +209,6 @@ void FrameRenderer::cast_rays(const Eigen::Isometry3d& world_from_optical,
       } else {
         colour[u] = wall.sample(s + kWallOffset[static_cast<int>(face)], along, footprint) * light;
       }
-
-      // The board stands inside the room, so where its plane is hit first, the board is seen.
-      const double facing = board_normal.x() * rx + board_normal.y() * ry + board_normal.z() * rz;
-      if (facing != 0.0) {
-        const double t_board = board_distance / facing;
-        if (t_board > 0.0 && t_board < t) {
-          const double x =
-              origin_bx + t_board * (board_x.x() * rx + board_x.y() * ry + board_x.z() * rz);
-          const double y =
-              origin_by + t_board * (board_y.x() * rx + board_y.y() * ry + board_y.z() * rz);
-          if (x >= 0.0 && x <= board_width && y >= 0.0 && y <= board_height) t = t_board;
-        }
-      }
-      depth[u] = static_cast<float>(t);
     }
   }
 }
@@ -303,13 +329,14 @@ void FrameRenderer::draw_board(const Eigen::Isometry3d& world_from_optical,
   for (int y = 0; y < roi.height; ++y) {
     const auto* printed = print.ptr<cv::Vec2b>(y);
     const auto* light = shade.ptr<float>(y);
+    const auto* vignette = vignette_.ptr<float>(roi.y + y) + roi.x;
     auto* colour = view.colour.ptr<cv::Vec3f>(roi.y + y) + roi.x;
     for (int x = 0; x < roi.width; ++x) {
       const float coverage = printed[x][1] / 255.0f;
       if (coverage == 0.0f) continue;
       // The print is averaged with zero outside the board, so it is premultiplied by coverage.
       const float reflectance = Scene::kInkBlack * coverage + kContrast * printed[x][0];
-      colour[x] = colour[x] * (1.0f - coverage) + base * (reflectance * light[x]);
+      colour[x] = colour[x] * (1.0f - coverage) + base * (reflectance * light[x] * vignette[x]);
     }
   }
 }

@@ -9,6 +9,10 @@ namespace {
 
 constexpr double kCameraLead = 0.25;  // seconds between the first odometry and camera samples
 
+cv::Size image_size(const CameraIntrinsics& intrinsics) {
+  return {intrinsics.width, intrinsics.height};
+}
+
 const SimulationOptions& validated(const SimulationOptions& options) {
   validate(options);
   return options;
@@ -29,8 +33,9 @@ Simulation::Simulation(SimulationOptions options)
       trajectory_(Trajectory::of_kind(options_.trajectory, options_.duration)),
       scene_(options_),
       renderer_(scene_, options_.intrinsics),
-      colour_sensor_(options_.noise, options_.seed),
-      depth_sensor_(options_.noise, options_.depth_min, options_.depth_max, options_.seed),
+      colour_sensor_(options_.noise, options_.seed, image_size(options_.intrinsics)),
+      depth_sensor_(options_.noise, options_.depth_min, options_.depth_max, options_.seed,
+                    image_size(options_.intrinsics)),
       base_from_camera_(isometry_from_vector6(options_.extrinsic)) {
   const double period = 1.0 / options_.camera_rate;
   for (std::size_t i = 0;; ++i) {

@@ -103,8 +103,8 @@ void validate(const SimulationOptions& options) {
 
   const auto& camera = options.intrinsics;
   require(
-      camera.width >= 16 && camera.height >= 16 && camera.width <= 8192 && camera.height <= 8192,
-      fmt::format("--image_size must lie in [16, 8192] pixels, got {} x {}", camera.width,
+      camera.width >= 16 && camera.height >= 16 && camera.width <= 4096 && camera.height <= 4096,
+      fmt::format("--image_size must lie in [16, 4096] pixels, got {} x {}", camera.width,
                   camera.height));
   require_positive(camera.fx, "fx of --intrinsics");
   require_positive(camera.fy, "fy of --intrinsics");
