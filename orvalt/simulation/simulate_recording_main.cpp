@@ -140,7 +140,7 @@ int main(int argc, char** argv) {
                     "Header stamp of the first message, seconds since the epoch "
                     "(default: 1700000000)");
   parser.add_option("--trajectory", &line.trajectory,
-                    "How the robot drives: turns_and_arcs, turns or straight "
+                    "How the robot drives: turns_and_arcs, turns, straight or gentle_arcs "
                     "(default: turns_and_arcs)");
   parser.add_option("--camera_rate", &o.camera_rate,
                     "Hz of colour, depth and camera info (default: 15)");

@@ -48,8 +48,9 @@ TrajectoryKind parse_trajectory_kind(const std::string& name) {
   if (name == "turns_and_arcs") return TrajectoryKind::kTurnsAndArcs;
   if (name == "turns") return TrajectoryKind::kTurns;
   if (name == "straight") return TrajectoryKind::kStraight;
+  if (name == "gentle_arcs") return TrajectoryKind::kGentleArcs;
   throw std::invalid_argument("Unknown trajectory: " + name +
-                              " (choose turns_and_arcs, turns or straight)");
+                              " (choose turns_and_arcs, turns, straight or gentle_arcs)");
 }
 
 std::string trajectory_kind_name(TrajectoryKind kind) {
@@ -60,6 +61,8 @@ std::string trajectory_kind_name(TrajectoryKind kind) {
       return "turns";
     case TrajectoryKind::kStraight:
       return "straight";
+    case TrajectoryKind::kGentleArcs:
+      return "gentle_arcs";
   }
   return "turns_and_arcs";
 }

@@ -89,9 +89,11 @@ enum class TrajectoryKind {
   kTurnsAndArcs,  // in-place turns to both sides, straight moves and S-shaped arcs
   kTurns,         // in-place turns only
   kStraight,      // forward and backward moves only, no turning
+  kGentleArcs,    // forward and backward moves along shallow arcs, turns of under 10 degrees
 };
 
-// Parses "turns_and_arcs", "turns" or "straight"; throws std::invalid_argument otherwise.
+// Parses "turns_and_arcs", "turns", "straight" or "gentle_arcs"; throws std::invalid_argument
+// otherwise.
 TrajectoryKind parse_trajectory_kind(const std::string& name);
 std::string trajectory_kind_name(TrajectoryKind kind);
 

@@ -68,8 +68,8 @@ TEST(SimulationOptionsTest, ExactNoiseSwitchesEveryImperfectionOff) {
 }
 
 TEST(SimulationOptionsTest, TrajectoryNamesRoundTrip) {
-  for (const auto kind :
-       {TrajectoryKind::kTurnsAndArcs, TrajectoryKind::kTurns, TrajectoryKind::kStraight}) {
+  for (const auto kind : {TrajectoryKind::kTurnsAndArcs, TrajectoryKind::kTurns,
+                          TrajectoryKind::kStraight, TrajectoryKind::kGentleArcs}) {
     EXPECT_EQ(parse_trajectory_kind(trajectory_kind_name(kind)), kind);
   }
   EXPECT_THROW(parse_trajectory_kind("zigzag"), std::invalid_argument);

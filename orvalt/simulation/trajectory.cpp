@@ -51,6 +51,17 @@ std::vector<Manoeuvre> cycle_of_kind(TrajectoryKind kind) {
     case TrajectoryKind::kStraight:
       return {{0.5, 0.0, 0.0},  {2.5, 0.25, 0.0}, {4.0, -0.5, 0.0}, {3.5, 0.45, 0.0},
               {2.0, -0.2, 0.0}, {2.5, 0.3, 0.0},  {3.0, -0.3, 0.0}, {2.0, 0.0, 0.0}};
+    case TrajectoryKind::kGentleArcs: {
+      // A hurried recording: mostly back and forth, turning little, the heading within 8
+      // degrees of the start.
+      std::vector<Manoeuvre> cycle = {{0.5, 0.0, 0.0}, {2.0, 0.2, 0.0}};
+      for (const auto& arc : s_curve(-0.5, 6.0 * kDegree, 6.0)) cycle.push_back(arc);
+      for (const auto& arc : s_curve(0.5, -6.0 * kDegree, 6.0)) cycle.push_back(arc);
+      cycle.push_back({2.0, -0.2, 0.0});
+      cycle.push_back({1.75, 0.0, 8.0 * kDegree});
+      cycle.push_back({1.75, 0.0, -8.0 * kDegree});
+      return cycle;
+    }
     case TrajectoryKind::kTurnsAndArcs:
       break;
   }

@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kDegree = M_PI / 180.0;
 const TrajectoryKind kKinds[] = {TrajectoryKind::kTurnsAndArcs, TrajectoryKind::kTurns,
-                                 TrajectoryKind::kStraight};
+                                 TrajectoryKind::kStraight, TrajectoryKind::kGentleArcs};
 
 double cycle_duration(const Trajectory& trajectory) {
   double total = 0;
@@ -98,6 +98,16 @@ TEST(TrajectoryTest, KindsKeepToTheirMotion) {
   }
   EXPECT_GT(travelled, 0.2);
   EXPECT_GT(turned, 25 * kDegree);
+
+  const Trajectory gentle = Trajectory::of_kind(TrajectoryKind::kGentleArcs, 20.0);
+  double gentle_turned = 0, gentle_travelled = 0;
+  for (double t = 0; t <= 20.0; t += 0.05) {
+    gentle_turned = std::max(gentle_turned, std::abs(gentle.state(t).yaw));
+    gentle_travelled = std::max(gentle_travelled, std::abs(gentle.state(t).x));
+  }
+  EXPECT_GT(gentle_turned, 5 * kDegree);
+  EXPECT_LT(gentle_turned, 10 * kDegree);
+  EXPECT_GT(gentle_travelled, 0.2);
 }
 
 TEST(TrajectoryTest, CycleRepeatsAndTimeIsClamped) {
