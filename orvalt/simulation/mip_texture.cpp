@@ -15,7 +15,8 @@ MipTexture::MipTexture(const cv::Mat& base, double extent_s, double extent_t, bo
   if (!power_of_two(base.cols) || (repeat_t && !power_of_two(base.rows))) {
     throw std::invalid_argument("A repeating texture needs a power-of-two size");
   }
-  cv::Mat image = base;
+  cv::Mat image;
+  cv::cvtColor(base, image, cv::COLOR_BGR2BGRA);
   while (true) {
     levels_.push_back({image, image.cols / extent_s, image.rows / extent_t});
     if (image.cols < 8 || image.rows < 8) break;

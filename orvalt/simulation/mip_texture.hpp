@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/hal/intrin.hpp>
 
 namespace orvalt::simulation {
 
@@ -38,7 +39,7 @@ class MipTexture {
 
  private:
   struct Level {
-    cv::Mat image;
+    cv::Mat image;  // CV_8UC4
     double texels_per_metre_s;
     double texels_per_metre_t;
   };
@@ -77,15 +78,20 @@ class MipTexture {
       y0 = y_floor;
       y1 = y_floor + 1;
     }
-    const auto* row0 = level.image.ptr<cv::Vec3b>(y0);
-    const auto* row1 = level.image.ptr<cv::Vec3b>(y1);
-    cv::Vec3f colour;
-    for (int c = 0; c < 3; ++c) {
-      const float top = row0[x0][c] + wx * (row0[x1][c] - row0[x0][c]);
-      const float bottom = row1[x0][c] + wx * (row1[x1][c] - row1[x0][c]);
-      colour[c] = top + wy * (bottom - top);
-    }
-    return colour;
+    // Texels are BGRA, so that one vector holds a texel and the four blend at once.
+    const auto texel = [](const std::uint8_t* bgra) {
+      return cv::v_cvt_f32(cv::v_reinterpret_as_s32(cv::v_load_expand_q(bgra)));
+    };
+    const std::uint8_t* row0 = level.image.ptr<std::uint8_t>(y0);
+    const std::uint8_t* row1 = level.image.ptr<std::uint8_t>(y1);
+    const cv::v_float32x4 a = texel(row0 + 4 * x0), b = texel(row0 + 4 * x1);
+    const cv::v_float32x4 c = texel(row1 + 4 * x0), d = texel(row1 + 4 * x1);
+    const cv::v_float32x4 across = cv::v_setall_f32(wx);
+    const cv::v_float32x4 top = cv::v_muladd(b - a, across, a);
+    const cv::v_float32x4 bottom = cv::v_muladd(d - c, across, c);
+    float blended[4];
+    cv::v_store(blended, cv::v_muladd(bottom - top, cv::v_setall_f32(wy), top));
+    return cv::Vec3f(blended[0], blended[1], blended[2]);
   }
 
   std::vector<Level> levels_;

@@ -29,20 +29,28 @@ class LightMap {
  public:
   LightMap() = default;
   LightMap(cv::Mat values, double a_min, double b_min, double cell)
-      : values_(std::move(values)), a_min_(a_min), b_min_(b_min), inverse_cell_(1.0 / cell) {}
+      : values_(std::move(values)),
+        a_min_(a_min),
+        b_min_(b_min),
+        inverse_cell_(1.0 / cell),
+        max_x_(values_.cols - 1.001f),
+        max_y_(values_.rows - 1.001f),
+        stride_(values_.step1()) {}
 
   // Bilinear, clamped at the face's edges.
   float sample(double a, double b) const {
-    const double x = std::clamp((a - a_min_) * inverse_cell_, 0.0, values_.cols - 1.001);
-    const double y = std::clamp((b - b_min_) * inverse_cell_, 0.0, values_.rows - 1.001);
+    const float x =
+        std::min(std::max(static_cast<float>((a - a_min_) * inverse_cell_), 0.0f), max_x_);
+    const float y =
+        std::min(std::max(static_cast<float>((b - b_min_) * inverse_cell_), 0.0f), max_y_);
     const int x0 = static_cast<int>(x);
     const int y0 = static_cast<int>(y);
-    const float wx = static_cast<float>(x - x0);
-    const float wy = static_cast<float>(y - y0);
-    const float* row0 = values_.ptr<float>(y0);
-    const float* row1 = values_.ptr<float>(y0 + 1);
-    const float top = row0[x0] + wx * (row0[x0 + 1] - row0[x0]);
-    const float bottom = row1[x0] + wx * (row1[x0 + 1] - row1[x0]);
+    const float wx = x - x0;
+    const float wy = y - y0;
+    const float* row0 = values_.ptr<float>(y0) + x0;
+    const float* row1 = row0 + stride_;
+    const float top = row0[0] + wx * (row0[1] - row0[0]);
+    const float bottom = row1[0] + wx * (row1[1] - row1[0]);
     return top + wy * (bottom - top);
   }
 
@@ -51,6 +59,9 @@ class LightMap {
   double a_min_ = 0.0;
   double b_min_ = 0.0;
   double inverse_cell_ = 1.0;
+  float max_x_ = 0.0f;  // the last cell's start, so that x0 + 1 stays inside
+  float max_y_ = 0.0f;
+  std::size_t stride_ = 0;
 };
 
 // The room the robot drives in: a textured floor (tiles), four textured walls (plaster,
