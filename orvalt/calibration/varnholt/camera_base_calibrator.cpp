@@ -24,6 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kNoMotionPairs =
+    "No valid motion pairs: the AprilGrid board was not detected in two consecutive frames, "
+    "check that it is in the camera's view while the robot moves";
+
 std::shared_ptr<spdlog::logger> module_log() {
   return common::logger("orvalt.calibration.varnholt");
 }
@@ -151,7 +155,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   collect_ground_planes(topic_dir(args.camera_pointcloud_topic),
                         {args.x_min, args.x_max, args.y_min, args.y_max, args.z_min, args.z_max},
                         ground_points_save_dir);
-  if (!odom_camea_pose_data.empty() && !pose_estimator) {
+  if (odom_camea_pose_data.size() > 1 && !pose_estimator) {
     throw std::invalid_argument("Pose estimator is not initialised: no camera intrinsics read");
   }
 
@@ -292,6 +296,10 @@ TimeDict CameraBaseCalibrator::calibration() {
     module_log()->debug("**********Load sensor data done**********\n");
 
     compute_odom_camera_motion_transforms(data);
+    // Ground planes alone would still give a result, but one that silently repeats the initial
+    // yaw and horizontal offset: a recording in which the board was never seen twice in a row
+    // is refused instead.
+    if (T_odom_list.empty()) throw std::invalid_argument(kNoMotionPairs);
     if (args.debug) plot_pose_file("odom_pose_filtered.csv", "robot_pose_info_filtered");
     const double t5 = now();
     time_entry(time_dict, "compute_odom_camera_motion_transforms_time") = t5 - t4;

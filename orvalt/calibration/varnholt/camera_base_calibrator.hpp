@@ -47,7 +47,8 @@ class CameraBaseCalibrator {
   CameraBaseCalibrator& operator=(const CameraBaseCalibrator&) = delete;
 
   // Every stage in turn, each timed into the returned time_dict. A failure is logged as
-  // "Calibration failed with error: " + its message and passed on unchanged.
+  // "Calibration failed with error: " + its message and passed on unchanged; a run that
+  // collected no motion pair fails before the optimizer.
   TimeDict calibration();
 
   // Extracts args.bag_dir into the run directory; the bag parser's success flag. Throws

@@ -1,0 +1,201 @@
+#include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <open3d/geometry/PointCloud.h>
+#include <open3d/io/PointCloudIO.h>
+#include <nlohmann/json.hpp>
+
+#include "orvalt/calibration/pellitor/synthetic_problem.hpp"
+#include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/log_capture.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_text(const fs::path& path) {
+  std::ifstream file(path);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+class CameraBaseCalibratorTest : public ::testing::Test {
+ protected:
+  CameraBaseCalibratorTest() {
+    settings_.parser_output_dir = (dir_ / "out" / "rec" / "calib_0").string();
+    settings_.topic_list = make_topic_list(settings_);
+  }
+  fs::path run_dir() const { return settings_.parser_output_dir; }
+
+  testing::TempDir dir_;
+  RunSettings settings_;
+};
+
+TEST_F(CameraBaseCalibratorTest, ConstructionStartsFromAnEmptyRunDirectory) {
+  fs::create_directories(run_dir() / "cropped_plane_points");
+  std::ofstream(run_dir() / "calibration_result.json") << "old";
+  std::ofstream(run_dir() / "cropped_plane_points" / "old.ply") << "old";
+  settings_.pc_crop_region = {0.1, 0.2, -0.3, 0.3, -1, 1, 99};
+  CameraBaseCalibrator calibrator(settings_);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_dir()), fs::directory_iterator()), 1);
+  EXPECT_TRUE(fs::is_empty(run_dir() / "cropped_plane_points"));
+  EXPECT_EQ(calibrator.ground_points_save_dir, run_dir() / "cropped_plane_points");
+  EXPECT_EQ(settings_.x_min, 0.1);
+  EXPECT_EQ(settings_.y_min, -0.3);
+  EXPECT_EQ(settings_.z_max, 1.0);
+  EXPECT_EQ(&calibrator.args, &settings_);
+}
+
+TEST_F(CameraBaseCalibratorTest, ShortCropRegionFails) {
+  settings_.pc_crop_region = {0.1, 0.2, -0.3, 0.3, -1};
+  EXPECT_THROW(CameraBaseCalibrator calibrator(settings_), std::invalid_argument);
+}
+
+TEST_F(CameraBaseCalibratorTest, MissingBagFailsTheRunWithItsMessage) {
+  settings_.bag_dir = (dir_ / "no_such_bag").string();
+  CameraBaseCalibrator calibrator(settings_);
+  testing::LogCapture log("orvalt.calibration.varnholt");
+  EXPECT_THROW(calibrator.calibration(), std::invalid_argument);
+  EXPECT_TRUE(log.contains("[error] Calibration failed with error: Bag directory does not exist: " +
+                           (dir_ / "no_such_bag").string()));
+}
+
+TEST_F(CameraBaseCalibratorTest, UnreadableBagIsADataParsingError) {
+  fs::create_directories(dir_ / "empty_bag");
+  settings_.bag_dir = (dir_ / "empty_bag").string();
+  CameraBaseCalibrator calibrator(settings_);
+  testing::LogCapture log("orvalt.calibration.varnholt");
+  try {
+    calibrator.calibration();
+    FAIL() << "expected an error";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_STREQ(error.what(), "Data parsing error, exiting");
+  }
+  EXPECT_TRUE(log.contains("[error] Calibration failed with error: Data parsing error, exiting"));
+}
+
+TEST_F(CameraBaseCalibratorTest, IntrinsicsComeFromTheCameraInfoFile) {
+  CameraBaseCalibrator calibrator(settings_);
+  const fs::path info_dir = run_dir() / "QuillonNode_quillon_depth_camera_info";
+  try {
+    calibrator._init_pose_estimator();
+    FAIL() << "expected an error";
+  } catch (const common::FileNotFoundError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Camera info file does not exist: " + (info_dir / "camera_info.yaml").string());
+  }
+  fs::create_directories(info_dir);
+  std::ofstream(info_dir / "camera_info.yaml") << "";
+  EXPECT_THROW(calibrator._init_pose_estimator(), std::invalid_argument);
+  std::ofstream(info_dir / "camera_info.yaml")
+      << "fx: 386.2\nfy: 385.7\ncx: 321.4\ncy: 238.9\ndistortion_coeffs: [0, 0]\nwidth: 640\n";
+  try {
+    calibrator._init_pose_estimator();
+    FAIL() << "expected an error";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_NE(std::string(error.what()).find("'height'"), std::string::npos) << error.what();
+  }
+  std::ofstream(info_dir / "camera_info.yaml")
+      << "fx: 386.2\nfy: 385.7\ncx: 321.4\ncy: 238.9\ndistortion_coeffs: [0, 0]\nwidth: 640\n"
+         "height: 480\ndistortion_model: plumb_bob\n";
+  calibrator._init_pose_estimator();
+  EXPECT_EQ(calibrator.fx, 386.2);
+  EXPECT_EQ(calibrator.height, 480);
+  ASSERT_TRUE(calibrator.pose_estimator);
+}
+
+TEST_F(CameraBaseCalibratorTest, ResultFileAndDecomposition) {
+  CameraBaseCalibrator calibrator(settings_);
+  EXPECT_THROW(calibrator.save_calibration_result(Eigen::VectorXd::Zero(5)), std::invalid_argument);
+  EXPECT_FALSE(fs::exists(run_dir() / "calibration_result.json"));
+
+  Eigen::VectorXd vec6(6);
+  vec6 << 0.01, 0.07, 0.05, 0.025, 0.028, 0.152;
+  testing::LogCapture log("orvalt.calibration.varnholt");
+  const fs::path path = calibrator.save_calibration_result(vec6);
+  EXPECT_EQ(path, run_dir() / "calibration_result.json");
+  const auto json = nlohmann::ordered_json::parse(read_text(path));
+  std::vector<std::string> keys;
+  for (const auto& item : json.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"vec6", "rotation", "translation", "rotation_euler",
+                                      "rotation_deg", "rotation_quat", "extrinsic_matrix_4x4"}));
+  EXPECT_EQ(json["translation"][2].get<double>(), 0.152);
+  EXPECT_THAT(calibrator.euler, testing::EigenNear(Eigen::Vector3d(0.01, 0.07, 0.05), 1e-12));
+  const auto infos = log.messages(spdlog::level::info);
+  ASSERT_EQ(infos.size(), 8u);
+  EXPECT_EQ(infos[0], "Calibration result:");
+  EXPECT_EQ(infos[1].rfind("Rotation matrix:\n[[", 0), 0u);
+  EXPECT_EQ(infos[5].rfind("Quaternion (w, x, y, z):\n[", 0), 0u);
+  EXPECT_EQ(infos[7], "Calibration results saved to: " + path.string());
+}
+
+TEST_F(CameraBaseCalibratorTest, LinearEstimateNeedsThreePairs) {
+  CameraBaseCalibrator calibrator(settings_);
+  SyntheticProblemOptions options;
+  options.num_motions = 3;
+  const SyntheticProblem problem = make_synthetic_problem(options);
+  calibrator.T_odom_list = {problem.A_list[0], problem.A_list[1]};
+  calibrator.T_camera_list = problem.B_list;
+  EXPECT_THROW(calibrator.compute_initial_extrinsic(), std::invalid_argument);
+  calibrator.T_odom_list = problem.A_list;
+  EXPECT_THAT(calibrator.compute_initial_extrinsic(),
+              testing::IsNearRigidTransform(problem.X, 1e-6, 1e-6));
+}
+
+// Ground clouds in the point-cloud directory, as the bag parser leaves them.
+void write_floor_clouds(const fs::path& directory, int count) {
+  fs::create_directories(directory);
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> x(0.2, 0.3), y(-0.1, 0.1);
+  for (int i = 0; i < count; ++i) {
+    open3d::geometry::PointCloud cloud;
+    for (int p = 0; p < 100; ++p) cloud.points_.emplace_back(x(random), y(random), -0.15);
+    open3d::io::WritePointCloud((directory / (std::to_string(i) + ".ply")).string(), cloud);
+  }
+}
+
+TEST_F(CameraBaseCalibratorTest, OneFrameGivesNoPairsAndWithoutDebugNoFiles) {
+  settings_.debug = false;
+  CameraBaseCalibrator calibrator(settings_);
+  write_floor_clouds(run_dir() / "QuillonNode_quillon_pointcloud2", 3);
+  FrameMap frames;
+  frames[1] = FrameRecord{};
+  testing::LogCapture log("orvalt.calibration.varnholt");
+  EXPECT_TRUE(calibrator.compute_odom_camera_motion_transforms(frames));
+  EXPECT_TRUE(calibrator.T_odom_list.empty());
+  EXPECT_TRUE(calibrator.T_camera_list.empty());
+  EXPECT_TRUE(log.contains("[info] *********Collected valid motion pairs(camera-odom pair): 0"));
+  EXPECT_TRUE(log.contains("[info] *********Collected estimate_info : 0"));
+  EXPECT_TRUE(log.contains("[info] *********Collected position_info : 0"));
+  EXPECT_FALSE(fs::exists(run_dir() / "estime_pose.csv"));
+  EXPECT_FALSE(fs::exists(run_dir() / "odom_pose_filtered.csv"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(calibrator.ground_points_save_dir),
+                          fs::directory_iterator()),
+            3);
+}
+
+TEST_F(CameraBaseCalibratorTest, FramesNeedTheirDirectories) {
+  CameraBaseCalibrator calibrator(settings_);
+  fs::create_directories(run_dir() / "QuillonNode_rectify_left_image");
+  try {
+    calibrator.load_sensor_pose_data();
+    FAIL() << "expected an error";
+  } catch (const common::FileNotFoundError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Depth directory not found: " + (run_dir() / "QuillonNode_quillon_depth").string());
+  }
+  fs::create_directories(run_dir() / "QuillonNode_quillon_depth");
+  fs::create_directories(run_dir() / "QuillonNode_quillon_pointcloud2");
+  EXPECT_TRUE(calibrator.load_sensor_pose_data().empty());
+  EXPECT_TRUE(fs::is_directory(run_dir() / "apriltag_detetc_visual"));
+}
+
+}  // namespace
+}  // namespace orvalt::calibration

@@ -1,0 +1,143 @@
+#include "orvalt/calibration/varnholt/command_line.hpp"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace orvalt::calibration {
+namespace {
+
+struct Parsed {
+  std::optional<int> status;
+  RunSettings settings;
+  std::string out;
+  std::string err;
+};
+
+Parsed parse(const std::vector<std::string>& args) {
+  Parsed parsed;
+  auto parser = create_parser(parsed.settings);
+  std::ostringstream out, err;
+  parsed.status = parser->parse(args, out, err);
+  parsed.out = out.str();
+  parsed.err = err.str();
+  return parsed;
+}
+
+TEST(CommandLineTest, DefaultsAreTheTableValues) {
+  const Parsed parsed = parse({});
+  ASSERT_FALSE(parsed.status);
+  const RunSettings& s = parsed.settings;
+  EXPECT_EQ(s.camera_color_topic, "/QuillonNode/rectify_left_image");
+  EXPECT_EQ(s.camera_info_topic, "/QuillonNode/quillon_depth/camera_info");
+  EXPECT_EQ(s.base_frame, "base_footprint");
+  EXPECT_FALSE(s.bag_dir);
+  EXPECT_EQ(s.target_ids, (std::vector<int>{0, 1, 2, 3, 4}));
+  EXPECT_EQ(s.pc_crop_region, (std::vector<double>{0.2, 0.3, -0.1, 0.1, -0.5, 0.5}));
+  EXPECT_EQ(s.w_axxb, 30.0);
+  EXPECT_EQ(s.max_iter, 1000);
+  EXPECT_EQ(s.init_extrinsics, (std::vector<double>{0.0, 0.0, 0.0, 0.01, 0.04, 0.146}));
+  EXPECT_EQ(s.extrinsics_rotate_offset, 10.0);
+  EXPECT_EQ(s.extrinsics_translate_offset, 0.03);
+  EXPECT_EQ(s.calib_num, 1);
+  EXPECT_TRUE(s.debug);
+  EXPECT_TRUE(s.enable_subpix_refinement);
+  EXPECT_EQ(s.log_file, "/userdata/calibration.log");
+}
+
+TEST(CommandLineTest, BooleansAreReadByTextTruth) {
+  EXPECT_TRUE(parse({"--debug", "False"}).settings.debug);
+  EXPECT_TRUE(parse({"--debug", "0"}).settings.debug);
+  EXPECT_FALSE(parse({"--debug", ""}).settings.debug);
+  EXPECT_FALSE(parse({"--debug="}).settings.debug);
+  EXPECT_FALSE(parse({"--enable_subpix_refinement", ""}).settings.enable_subpix_refinement);
+}
+
+TEST(CommandLineTest, ListsReplaceTheirDefaults) {
+  const Parsed parsed = parse({"--target_ids", "7", "8", "--init_extrinsics", "90", "0", "0", "0",
+                               "0", "0", "5", "--bag_dir", "/data/a"});
+  ASSERT_FALSE(parsed.status);
+  EXPECT_EQ(parsed.settings.target_ids, (std::vector<int>{7, 8}));
+  EXPECT_EQ(parsed.settings.init_extrinsics.size(), 7u);
+  EXPECT_EQ(parsed.settings.bag_dir, "/data/a");
+}
+
+TEST(CommandLineTest, MalformedCommandLinesEndWithStatusTwo) {
+  const Parsed unknown = parse({"--bogus", "1"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("varnholt: error: unrecognized arguments: --bogus"),
+            std::string::npos);
+  EXPECT_EQ(parse({"--max_iter", "many"}).status, 2);
+  EXPECT_EQ(parse({"--target_ids", "1.5"}).status, 2);
+}
+
+TEST(CommandLineTest, HelpShowsTheEstablishedTextsExactly) {
+  const Parsed parsed = parse({"--help"});
+  EXPECT_EQ(parsed.status, 0);
+  const std::string& help = parsed.out;
+  EXPECT_EQ(help.rfind("usage: varnholt [-h] [--camera_color_topic CAMERA_COLOR_TOPIC]", 0), 0u);
+  EXPECT_NE(help.find("\nCamera to base_footprint extrinsic calibration\n"), std::string::npos);
+  for (const char* line : {
+           "  --base_frame BASE_FRAME\n"
+           "                        Robot base coordinate frame (default: base_link)\n",
+           "  --w_axxb W_AXXB       Weight for AX=XB term (default: 1.0)\n",
+           "  --w_normal W_NORMAL   Weight for normal term (default: 50.0)\n",
+           "  --w_z W_Z             Weight for z-term (default: 100.0)\n",
+           "  --max_iter MAX_ITER   Maximum number of iterations (default: 100)\n",
+           "                        Rotate offset for extrinsics. Unit: deg (default: 30.0)\n",
+           "                        Translate offset for extrinsics. Unit: meters (default: "
+           "0.05)\n",
+           "  --enable_subpix_refinement ENABLE_SUBPIX_REFINEMENT\n"
+           "                        Disable subpixel corner refinement\n",
+           "  --debug DEBUG         Enable debug mode\n",
+           "  --log_level LOG_LEVEL\n                        Log Level\n",
+           "  --log_file LOG_FILE   Complete log file path\n",
+       }) {
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+  }
+  const std::string init_help =
+      "Initialize extrinsics with default values." + std::string(28, ' ') +
+      "Please use measured values or structural parameters" + std::string(29, ' ') +
+      "The order is:[rx, ry, rz, tx, ty, tz], [rx, ry, rz] unit: (deg), "
+      "[tx, ty, tz] unit: (meters)\n";
+  EXPECT_NE(help.find(init_help), std::string::npos);
+}
+
+TEST(CommandLineTest, OptionsAppearInTableOrder) {
+  const std::string help = parse({"-h"}).out;
+  std::size_t previous = 0;
+  for (const char* option : {"--camera_color_topic",
+                             "--camera_pointcloud_topic",
+                             "--camera_depth_topic",
+                             "--camera_info_topic",
+                             "--base_frame",
+                             "--global_frame",
+                             "--bag_datasets_dir",
+                             "--bag_dir",
+                             "--reindex_bag",
+                             "--parser_output_dir",
+                             "--tag_family",
+                             "--tag_size_m",
+                             "--enable_subpix_refinement",
+                             "--target_ids",
+                             "--pc_crop_region",
+                             "--w_axxb",
+                             "--w_normal",
+                             "--w_z",
+                             "--max_iter",
+                             "--init_extrinsics",
+                             "--extrinsics_rotate_offset",
+                             "--extrinsics_translate_offset",
+                             "--calib_num",
+                             "--debug",
+                             "--log_level",
+                             "--log_file"}) {
+    const std::size_t at = help.find(std::string("\n  ") + option + " ");
+    ASSERT_NE(at, std::string::npos) << option;
+    EXPECT_GT(at, previous) << option;
+    previous = at;
+  }
+}
+
+}  // namespace
+}  // namespace orvalt::calibration

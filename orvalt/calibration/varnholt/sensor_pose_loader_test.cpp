@@ -1,0 +1,169 @@
+#include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPose = "0.100000_0.200000_0.000000_1.000000_0.000000_0.000000_0.000000";
+
+// A 2 x 3 AprilGrid (ids 0 to 5) with a white margin, as a colour image.
+cv::Mat board_image() {
+  const cv::Mat grid = apriltag::AprilTagGenerator().generate_grid(2, 3, 100, 30);
+  cv::Mat framed, colour;
+  cv::copyMakeBorder(grid, framed, 60, 60, 60, 60, cv::BORDER_CONSTANT, cv::Scalar(255));
+  cv::cvtColor(framed, colour, cv::COLOR_GRAY2BGR);
+  return colour;
+}
+
+TEST(PoseStemTest, TimestampPositionAndQuaternion) {
+  const PoseStem stem = parse_pose_stem(std::string("1700000000123456789.") + kPose);
+  EXPECT_EQ(stem.timestamp, 1700000000123456789);
+  EXPECT_EQ(stem.position, (std::array<double, 3>{0.1, 0.2, 0.0}));
+  EXPECT_EQ(stem.orientation, (std::array<double, 4>{1.0, 0.0, 0.0, 0.0}));
+  EXPECT_EQ(parse_pose_stem("5.-1.5_2_3_0.5_0.5_-0.5_0.5").position[0], -1.5);
+}
+
+TEST(PoseStemTest, MalformedStemsAreRefused) {
+  EXPECT_THROW(parse_pose_stem("1700000000123456789"), std::invalid_argument);
+  EXPECT_THROW(parse_pose_stem(std::string("17x.") + kPose), std::invalid_argument);
+  EXPECT_THROW(parse_pose_stem("17.0.1_0.2_abc_1_0_0_0"), std::invalid_argument);
+  try {
+    parse_pose_stem("17.0.1_0.2_0.3");
+    FAIL() << "expected an error";
+  } catch (const std::invalid_argument& error) {
+    EXPECT_STREQ(error.what(),
+                 "Invalid position info format: 0.1_0.2_0.3, please check the format");
+  }
+}
+
+class ImageTaskTest : public ::testing::Test {
+ protected:
+  ImageTaskTest() {
+    for (const char* sub : {"color", "depth", "cloud", "visual"})
+      fs::create_directories(dir_ / sub);
+  }
+  std::string path(const char* sub) const { return (dir_ / sub).string(); }
+  void write_pair(const std::string& name, const cv::Mat& colour, bool with_depth = true) {
+    cv::imwrite((dir_ / "color" / name).string(), colour);
+    if (with_depth) cv::imwrite((dir_ / "depth" / name).string(), cv::Mat(8, 8, CV_16UC1, 1000));
+  }
+  std::vector<ImageTask> tasks() const {
+    return collect_image_tasks(path("color"), path("depth"), path("cloud"), true, path("visual"),
+                               "APRILTAG_36h11", 0.15, {0, 1, 2, 3, 4});
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(ImageTaskTest, OneTaskPerColourImageWithADepthTwin) {
+  const cv::Mat blank(8, 8, CV_8UC3, cv::Scalar(255, 255, 255));
+  write_pair("1.a.png", blank);
+  write_pair("2.b.PNG", blank);
+  write_pair("3.c.JPEG", blank);
+  write_pair("4.d.png", blank, false);
+  std::ofstream(dir_ / "color" / "5.e.txt") << "not an image";
+  std::ofstream(dir_ / "depth" / "5.e.txt") << "not an image";
+  const auto found = tasks();
+  std::set<std::string> names;
+  for (const auto& task : found) names.insert(task.color_name);
+  EXPECT_EQ(names, (std::set<std::string>{"1.a.png", "2.b.PNG", "3.c.JPEG"}));
+  for (const auto& task : found) {
+    EXPECT_EQ(task.depth_path, (dir_ / "depth" / task.color_name).string());
+    EXPECT_EQ(task.target_ids, (std::vector<int>{0, 1, 2, 3, 4}));
+    if (task.color_name == "1.a.png") {
+      EXPECT_EQ(task.pcd_path, (dir_ / "cloud" / "1.a.ply").string());
+    }
+    // Only the lower-case ".png" is replaced.
+    if (task.color_name == "2.b.PNG") {
+      EXPECT_EQ(task.pcd_path, (dir_ / "cloud" / "2.b.PNG").string());
+    }
+  }
+}
+
+TEST_F(ImageTaskTest, WorkerKeepsFramesWithTagsAndDrawsThem) {
+  const std::string name = std::string("1700000000000000042.") + kPose + ".png";
+  write_pair(name, board_image());
+  const FrameResult result = process_image_worker(tasks().at(0));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->first, 1700000000000000042);
+  const FrameRecord& frame = result->second;
+  EXPECT_EQ(frame.position, (std::array<double, 3>{0.1, 0.2, 0.0}));
+  EXPECT_EQ(frame.orientation[0], 1.0);
+  EXPECT_EQ(frame.color_path, (dir_ / "color" / name).string());
+  std::set<int> ids;
+  for (const auto& [id, points] : frame.corner_dict) {
+    ids.insert(id);
+    EXPECT_EQ(points.rows(), 5);
+  }
+  EXPECT_EQ(ids, (std::set<int>{0, 1, 2, 3, 4}));
+  EXPECT_TRUE(fs::exists(dir_ / "visual" / name));
+}
+
+TEST_F(ImageTaskTest, WorkerDropsFramesWithoutTagsOrPose) {
+  write_pair(std::string("1.") + kPose + ".png",
+             cv::Mat(200, 200, CV_8UC3, cv::Scalar(255, 255, 255)));
+  write_pair("2.png", board_image());
+  write_pair("3.0.1_0.2_0.3.png", board_image());
+  std::ofstream(dir_ / "color" / (std::string("4.") + kPose + ".png")) << "not a png";
+  std::ofstream(dir_ / "depth" / (std::string("4.") + kPose + ".png")) << "not a png";
+  for (const ImageTask& task : tasks()) {
+    EXPECT_FALSE(process_image_worker(task)) << task.color_name;
+  }
+  EXPECT_TRUE(fs::is_empty(dir_ / "visual"));
+}
+
+TEST_F(ImageTaskTest, ResultsComeBackInTaskOrderWhateverTheWorkers) {
+  const cv::Mat board = board_image();
+  const cv::Mat blank(64, 64, CV_8UC3, cv::Scalar(255, 255, 255));
+  for (int i = 0; i < 6; ++i) {
+    write_pair(std::to_string(100 + i) + "." + kPose + ".png", i % 2 == 0 ? board : blank);
+  }
+  const auto all = tasks();
+  for (int workers : {1, 3}) {
+    const auto results = run_image_tasks(all, workers);
+    ASSERT_EQ(results.size(), all.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const std::int64_t timestamp = std::stoll(all[i].color_name.substr(0, 3));
+      EXPECT_EQ(results[i].has_value(), timestamp % 2 == 0) << all[i].color_name;
+      if (results[i]) {
+        EXPECT_EQ(results[i]->first, timestamp);
+      }
+    }
+  }
+}
+
+TEST(FramesByTimestampTest, OrderedAndTheLaterDuplicateWins) {
+  std::vector<FrameResult> results;
+  for (const auto& [timestamp, path] :
+       std::vector<std::pair<std::int64_t, std::string>>{{30, "a"}, {10, "b"}, {30, "c"}}) {
+    FrameRecord frame;
+    frame.color_path = path;
+    results.emplace_back(std::make_pair(timestamp, frame));
+  }
+  results.emplace_back(std::nullopt);
+  const FrameMap frames = frames_by_timestamp(results);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames.begin()->first, 10);
+  EXPECT_EQ(frames.at(30).color_path, "c");
+}
+
+TEST(WorkerCountTest, LeavesOneProcessorAndNeverGoesBelowOne) {
+  EXPECT_GE(default_worker_count(), 1);
+  EXPECT_GE(static_cast<int>(std::thread::hardware_concurrency()), default_worker_count());
+}
+
+}  // namespace
+}  // namespace orvalt::calibration
