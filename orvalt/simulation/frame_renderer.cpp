@@ -247,8 +247,8 @@ void FrameRenderer::draw_board(const Eigen::Isometry3d& world_from_optical,
                        image_rect;
   if (roi.empty()) return;
 
-  // The finest level whose texels are at most a supersample of a pixel at the board's centre:
-  // finer would alias, coarser would blur.
+  // The coarsest level whose texels are no larger than a sample's footprint at the board's
+  // centre: finer would alias, coarser would blur.
   const Eigen::Vector3d centre =
       optical_from_board * Eigen::Vector3d(0.5 * board.width(), 0.5 * board.height(), 0.0);
   const double sample_size =

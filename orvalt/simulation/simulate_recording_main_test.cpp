@@ -91,16 +91,5 @@ TEST(SimulateRecordingTest, ExistingOutputEndsWithStatus1) {
   EXPECT_THAT(result.output, HasSubstr("already exists"));
 }
 
-TEST(SimulateRecordingTest, HelpListsTheOptions) {
-  const orvalt::testing::TempDir directory;
-  const ProgramRun result = run("--help", directory);
-  EXPECT_EQ(result.status, 0);
-  for (const char* option :
-       {"--output", "--storage", "--duration", "--seed", "--noise", "--extrinsic", "--intrinsics",
-        "--board_pose", "--camera_rate", "--recording_delay_ms"}) {
-    EXPECT_THAT(result.output, HasSubstr(option));
-  }
-}
-
 }  // namespace
 }  // namespace orvalt::simulation

@@ -134,11 +134,5 @@ TEST(TrajectoryTest, ArcFollowsItsCircle) {
   EXPECT_NEAR(std::hypot(middle.x, middle.y - 1.0), 1.0, 1e-12);
 }
 
-TEST(TrajectoryTest, RejectsEmptyOrTimelessManoeuvres) {
-  EXPECT_THROW(Trajectory({}, 5.0), std::invalid_argument);
-  EXPECT_THROW(Trajectory({{0.0, 1.0, 0.0}}, 5.0), std::invalid_argument);
-  EXPECT_THROW(Trajectory({{1.0, 1.0, 0.0}}, 0.0), std::invalid_argument);
-}
-
 }  // namespace
 }  // namespace orvalt::simulation
