@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -27,6 +28,13 @@ const fs::path& scratch_folder() {
     fs::create_directories(path);
     return path;
   }();
+  static const bool cleaned_at_exit = [] {
+    return std::atexit([] {
+             std::error_code ignored;
+             fs::remove_all(scratch_folder(), ignored);
+           }) == 0;
+  }();
+  (void)cleaned_at_exit;
   return folder;
 }
 
