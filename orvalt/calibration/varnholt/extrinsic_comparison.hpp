@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <Eigen/Core>
+
+namespace orvalt::calibration {
+
+// How far a calibrated camera-to-base transform is from another (the truth of a simulated
+// recording, or an earlier calibration).
+struct ExtrinsicError {
+  double rotation_deg = 0.0;    // angle of the relative rotation
+  double translation_mm = 0.0;  // distance between the two translations
+};
+
+ExtrinsicError extrinsic_error(const Eigen::Matrix4d& estimate, const Eigen::Matrix4d& truth);
+
+// The "extrinsic_matrix_4x4" of a calibration_result.json (or of a simulated recording's
+// ground_truth.json, which shares the layout). Throws common::FileNotFoundError for a missing
+// file and std::runtime_error naming the file when it holds no such 4 x 4 matrix.
+Eigen::Matrix4d read_extrinsic_matrix(const std::filesystem::path& path);
+
+// Both transforms side by side, as roll, pitch, yaw in degrees and x, y, z in millimetres
+// with their differences, then the rotation and translation errors.
+std::string comparison_report(const Eigen::Matrix4d& estimate, const Eigen::Matrix4d& truth,
+                              const std::string& estimate_label = "calibrated",
+                              const std::string& truth_label = "truth");
+
+}  // namespace orvalt::calibration
