@@ -142,6 +142,14 @@ int main(int argc, char** argv) {
   parser.add_option("--trajectory", &line.trajectory,
                     "How the robot drives: turns_and_arcs, turns, straight or gentle_arcs "
                     "(default: turns_and_arcs)");
+  parser.add_option("--camera_color_topic", &o.topics.color,
+                    "Colour image topic (default: /QuillonNode/rectify_left_image)");
+  parser.add_option("--camera_depth_topic", &o.topics.depth,
+                    "Depth image topic (default: /QuillonNode/quillon_depth)");
+  parser.add_option("--camera_pointcloud_topic", &o.topics.cloud,
+                    "Point cloud topic (default: /QuillonNode/quillon_pointcloud2)");
+  parser.add_option("--camera_info_topic", &o.topics.camera_info,
+                    "Camera info topic (default: /QuillonNode/quillon_depth/camera_info)");
   parser.add_option("--camera_rate", &o.camera_rate,
                     "Hz of colour, depth and camera info (default: 15)");
   parser.add_option("--cloud_rate", &o.cloud_rate,

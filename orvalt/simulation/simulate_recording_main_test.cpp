@@ -55,18 +55,20 @@ TEST(SimulateRecordingTest, WritesABagWithItsGroundTruth) {
   EXPECT_EQ(json["board"]["position_m"][0].get<double>(), 1.2);
 }
 
-TEST(SimulateRecordingTest, SingleNoiseSettingsOverrideThePreset) {
+TEST(SimulateRecordingTest, SingleSettingsOverrideThePresetAndTheTopics) {
   const orvalt::testing::TempDir directory;
   const auto bag = directory / "bag";
-  const ProgramRun result = run(
-      "--output " + bag.string() + " --duration 1 --noise none --depth_noise 3 --odom_slip 0.05",
-      directory);
+  const ProgramRun result = run("--output " + bag.string() +
+                                    " --duration 1 --noise none --depth_noise 3 --odom_slip 0.05"
+                                    " --camera_depth_topic /camera/depth",
+                                directory);
   ASSERT_EQ(result.status, 0) << result.output;
   std::ifstream in(bag / kGroundTruthFile);
   const auto json = nlohmann::json::parse(in);
   EXPECT_EQ(json["noise"]["depth_noise_m"].get<double>(), 0.003);
   EXPECT_EQ(json["noise"]["odometry"]["slip"].get<double>(), 0.05);
   EXPECT_EQ(json["noise"]["image_blur_px"].get<double>(), 0.0);
+  EXPECT_EQ(ros2::BagReader(bag).topics().count("/camera/depth"), 1u);
 }
 
 TEST(SimulateRecordingTest, BadArgumentsEndWithStatus2) {

@@ -49,7 +49,7 @@ struct OdometryError {
 // Every imperfection of the recorded data. The defaults describe a typical stereo depth camera
 // on a small wheeled robot; `exact()` switches all of them off.
 struct NoiseSettings {
-  double image_noise = 2.0;              // grey levels, standard deviation per channel
+  double image_noise = 2.0;              // grey levels per channel at mid grey (shot noise)
   double image_blur = 0.6;               // pixels, Gaussian sigma of the optics
   double brightness_variation = 0.08;    // relative amplitude of the exposure changes
   double depth_noise = 0.001;            // metres, standard deviation at zero range
@@ -68,7 +68,7 @@ struct RecordingDelay {
   double max_ms = 40.0;
 };
 
-// The topics and frames of the recording, as on the robot.
+// The camera topics of the recording, as on the robot.
 struct TopicNames {
   std::string color = "/QuillonNode/rectify_left_image";
   std::string depth = "/QuillonNode/quillon_depth";
