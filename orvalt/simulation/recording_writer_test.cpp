@@ -84,24 +84,21 @@ ros::Time ros_time(std::int64_t stamp_ns) {
 class RecordingTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    directory_ = new orvalt::testing::TempDir("orvalt_simulation");
+    directory_ = std::make_unique<orvalt::testing::TempDir>("orvalt_simulation");
     SimulationOptions options = short_recording(directory_->path() / "exact", 2.0);
     options.noise = NoiseSettings::exact();
-    simulation_ = new Simulation(options);
-    summary_ = new RecordingSummary(write_recording(*simulation_));
+    simulation_ = std::make_unique<Simulation>(options);
+    summary_ = std::make_unique<RecordingSummary>(write_recording(*simulation_));
   }
   static void TearDownTestSuite() {
-    delete summary_;
-    delete simulation_;
-    delete directory_;
+    summary_.reset();
+    simulation_.reset();
+    directory_.reset();
   }
-  static orvalt::testing::TempDir* directory_;
-  static Simulation* simulation_;
-  static RecordingSummary* summary_;
+  static inline std::unique_ptr<orvalt::testing::TempDir> directory_;
+  static inline std::unique_ptr<Simulation> simulation_;
+  static inline std::unique_ptr<RecordingSummary> summary_;
 };
-orvalt::testing::TempDir* RecordingTest::directory_ = nullptr;
-Simulation* RecordingTest::simulation_ = nullptr;
-RecordingSummary* RecordingTest::summary_ = nullptr;
 
 TEST_F(RecordingTest, ReaderReadsEveryMessageBack) {
   const SimulationOptions& options = simulation_->options();
