@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <tuple>
 
@@ -218,12 +219,18 @@ void draw_blank_axes(mglGraph& figure, bool square) {
   draw_frame(figure, box);
 }
 
-void save_figure(mglGraph& figure, const std::filesystem::path& path) {
+// The finished picture of a figure. A MathGL canvas holds some 40 bytes per pixel, so only
+// its 3-byte picture is kept once a figure is drawn.
+RgbImage picture(mglGraph& figure) {
   RgbImage image;
   image.width = figure.GetWidth();
   image.height = figure.GetHeight();
   const unsigned char* rgb = figure.GetRGB();
   image.pixels.assign(rgb, rgb + static_cast<std::size_t>(image.width) * image.height * 3);
+  return image;
+}
+
+void save_picture(const RgbImage& image, const std::filesystem::path& path) {
   write_png(path, image, content_box(image, kCropPad), TransformVisualizer::kDpi);
 }
 
@@ -278,8 +285,8 @@ void TransformVisualizer::plot(const std::vector<calibration::PoseRow>& transfor
 void TransformVisualizer::draw_top_view(const std::vector<double>& x, const std::vector<double>& y,
                                         const std::vector<double>& yaw, const std::string& title) {
   const std::vector<int> ticks = tick_positions(grid_size_, plot_limit_cm_);
-  fig_ = new_figure(figsize_);
-  mglGraph& figure = *fig_;
+  const auto canvas = new_figure(figsize_);
+  mglGraph& figure = *canvas;
   const AxesBox box = place_axes(figure, true);
   const Scale& scale = box.scale;
   const double limit = plot_limit_cm_;
@@ -348,13 +355,14 @@ void TransformVisualizer::draw_top_view(const std::vector<double>& x, const std:
     figure.Line(base + side, base - side, arrow_pen.c_str());
   }
   draw_legend(figure, box, emptiest_corner({{&x, &y}}, -limit, limit, -limit, limit));
+  fig_ = picture(figure);
 }
 
 void TransformVisualizer::draw_displacement(const std::vector<double>& x,
                                             const std::vector<double>& y,
                                             const std::vector<double>& z) {
-  fig_axis_ = new_figure({kAxisFigureWidthInches, kAxisFigureHeightInches});
-  mglGraph& figure = *fig_axis_;
+  const auto canvas = new_figure({kAxisFigureWidthInches, kAxisFigureHeightInches});
+  mglGraph& figure = *canvas;
   const AxesBox box = place_axes(figure, false);
   const Scale& scale = box.scale;
   std::vector<double> index(x.size());
@@ -378,21 +386,24 @@ void TransformVisualizer::draw_displacement(const std::vector<double>& x,
   draw_legend(
       figure, box,
       emptiest_corner({{&index, &x}, {&index, &y}, {&index, &z}}, x_low, x_high, y_low, y_high));
+  fig_axis_ = picture(figure);
 }
 
 void TransformVisualizer::save(const std::string& prefix) {
   // Rendering a canvas is the costly part, so the blank figures are only drawn when saved
   // before any plot.
-  if (!fig_) {
-    fig_ = new_figure(figsize_);
-    draw_blank_axes(*fig_, true);
+  if (fig_.pixels.empty()) {
+    const auto canvas = new_figure(figsize_);
+    draw_blank_axes(*canvas, true);
+    fig_ = picture(*canvas);
   }
-  if (!fig_axis_) {
-    fig_axis_ = new_figure({kAxisFigureWidthInches, kAxisFigureHeightInches});
-    draw_blank_axes(*fig_axis_, false);
+  if (fig_axis_.pixels.empty()) {
+    const auto canvas = new_figure({kAxisFigureWidthInches, kAxisFigureHeightInches});
+    draw_blank_axes(*canvas, false);
+    fig_axis_ = picture(*canvas);
   }
-  save_figure(*fig_, save_dir_ / (prefix + "_2D.png"));
-  save_figure(*fig_axis_, save_dir_ / (prefix + "_axis.png"));
+  save_picture(fig_, save_dir_ / (prefix + "_2D.png"));
+  save_picture(fig_axis_, save_dir_ / (prefix + "_axis.png"));
   common::logger("orvalt.visual.ferrimond")
       ->debug("✅ Visualization saved to: {}", save_dir_.string());
 }

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "orvalt/calibration/utils/utils.hpp"
-
-class mglGraph;
+#include "orvalt/visual/ferrimond/png_export.hpp"
 
 namespace orvalt::visual {
 
@@ -65,10 +63,9 @@ class TransformVisualizer {
   double grid_size_;
   double plot_limit_cm_ = 150.0;
   std::pair<double, double> figsize_;
-  // MathGL draws straight into its canvas, so each figure is its own single-axes graph, made
-  // afresh by every plot().
-  std::unique_ptr<mglGraph> fig_;
-  std::unique_ptr<mglGraph> fig_axis_;
+  // Each figure as drawn (top view, displacement chart); every plot() draws both afresh.
+  RgbImage fig_;
+  RgbImage fig_axis_;
 };
 
 }  // namespace orvalt::visual

@@ -1,0 +1,266 @@
+// The calibration program on a simulated recording at the default rates (60 s: about 900
+// frames): total wall time, the time of each stage as the program reports it, its peak memory
+// and the calibration error against the truth. The baseline, in the same run and on one core,
+// is the work no pipeline can avoid: encode every colour and depth image as PNG once, decode
+// each once, and detect the tags once per colour image.
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fmt/core.h>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/calibration/varnholt/extrinsic_comparison.hpp"
+#include "orvalt/common/argument_parser.hpp"
+#include "orvalt/common/logger.hpp"
+#include "orvalt/simulation/ground_truth.hpp"
+#include "orvalt/simulation/recording_writer.hpp"
+#include "orvalt/simulation/simulation.hpp"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kTimeTarget = 1.5;                // total within 1.5 x of the baseline
+constexpr double kMemoryTarget = 2.0 * (1 << 30);  // peak memory under 2 GiB
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+class ScratchDir {
+ public:
+  explicit ScratchDir(const fs::path& parent) {
+    std::string pattern = (parent / "orvalt_bench_calibrate_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("Cannot create a temporary directory under " + parent.string());
+    }
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+struct ProgramRun {
+  int status = -1;
+  double wall_seconds = 0;
+  double peak_bytes = 0;  // the child's maximum resident set
+};
+
+// Runs `program` with `args`, its output into `log`, and measures it.
+ProgramRun run_program(const fs::path& program, const std::vector<std::string>& args,
+                       const fs::path& log) {
+  std::vector<std::string> words = {program.string()};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  const auto start = Clock::now();
+  pid_t child = 0;
+  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    throw std::runtime_error("Cannot start " + program.string());
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  ProgramRun run;
+  run.wall_seconds = seconds_since(start);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.peak_bytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
+  return run;
+}
+
+// The per-stage averages of the program's "Time statistics" lines, in their order.
+std::vector<std::pair<std::string, double>> stage_times(const fs::path& log) {
+  std::ifstream file(log);
+  const std::string text(std::istreambuf_iterator<char>(file), {});
+  const std::regex line(R"(=============(\w+) : avg time: ([0-9.]+)\(s\))");
+  std::vector<std::pair<std::string, double>> stages;
+  for (auto match = std::sregex_iterator(text.begin(), text.end(), line);
+       match != std::sregex_iterator(); ++match) {
+    stages.emplace_back((*match)[1].str(), std::stod((*match)[2].str()));
+  }
+  return stages;
+}
+
+struct Baseline {
+  double encode_seconds = 0;
+  double decode_seconds = 0;
+  double detect_seconds = 0;
+  int colour_images = 0;
+  int depth_images = 0;
+  double total() const { return encode_seconds + decode_seconds + detect_seconds; }
+};
+
+std::vector<std::vector<std::uint8_t>> read_files(const fs::path& directory) {
+  std::vector<std::vector<std::uint8_t>> files;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    std::ifstream file(entry.path(), std::ios::binary);
+    files.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  return files;
+}
+
+// The unavoidable work on the images the run exported, on this thread alone, with the bag
+// parser's PNG settings (colour at OpenCV's default compression, depth uncompressed).
+Baseline measure_baseline(const fs::path& colour_dir, const fs::path& depth_dir) {
+  cv::setNumThreads(0);
+  Baseline baseline;
+  for (const auto& [directory, is_depth] : {std::pair{colour_dir, false}, {depth_dir, true}}) {
+    const auto files = read_files(directory);
+    (is_depth ? baseline.depth_images : baseline.colour_images) = static_cast<int>(files.size());
+    std::vector<cv::Mat> images;
+    auto start = Clock::now();
+    for (const auto& bytes : files) {
+      images.push_back(cv::imdecode(bytes, is_depth ? cv::IMREAD_UNCHANGED : cv::IMREAD_COLOR));
+    }
+    baseline.decode_seconds += seconds_since(start);
+    const std::vector<int> params =
+        is_depth ? std::vector<int>{cv::IMWRITE_PNG_COMPRESSION, 0} : std::vector<int>{};
+    std::vector<std::uint8_t> encoded;
+    start = Clock::now();
+    for (const auto& image : images) cv::imencode(".png", image, encoded, params);
+    baseline.encode_seconds += seconds_since(start);
+    if (is_depth) continue;
+    orvalt::apriltag::AprilgridCornerDetect detector("APRILTAG_36h11", 0.15,
+                                                     std::vector<int>{0, 1, 2, 3, 4});
+    start = Clock::now();
+    for (const auto& image : images) detector.detect(image);
+    baseline.detect_seconds += seconds_since(start);
+  }
+  return baseline;
+}
+
+fs::path own_directory() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double duration = 60.0;
+  int runs = 1;
+  std::string work_dir = fs::temp_directory_path().string();
+  orvalt::common::ArgumentParser parser(
+      "bench_calibrate",
+      "Time varnholt on a simulated recording at the default rates against the unavoidable "
+      "image work on one core; peak memory and calibration error");
+  parser.add_option("--duration", &duration, "Seconds of simulated recording (default: 60)");
+  parser.add_option("--runs", &runs, "Calibration runs; figures are medians (default: 1)");
+  parser.add_option("--work_dir", &work_dir,
+                    "Where the recording and the runs go (removed at the end; default: the "
+                    "temporary directory)");
+  parser.parse_or_exit(argc, argv);
+  orvalt::common::configure_console_logging(spdlog::level::warn);
+
+  try {
+    ScratchDir scratch(work_dir);
+    const fs::path datasets = scratch.path() / "datasets";
+    fs::create_directories(datasets);
+    orvalt::simulation::SimulationOptions options;
+    options.output = (datasets / "recording").string();
+    options.duration = duration;
+    fmt::print("Simulating {:.0f} s at the default rates into {} ...\n", duration, options.output);
+    std::fflush(stdout);
+    const orvalt::simulation::Simulation simulation(options);
+    orvalt::simulation::write_recording(simulation);
+    const auto truth = orvalt::simulation::read_ground_truth(options.output);
+
+    std::vector<double> totals, peaks;
+    std::map<std::string, std::vector<double>> stages;
+    std::vector<std::string> stage_order;
+    orvalt::calibration::ExtrinsicError error;
+    const fs::path output = scratch.path() / "output";
+    for (int run = 0; run < runs; ++run) {
+      const fs::path log = scratch.path() / "varnholt.log";
+      fs::remove(log);
+      const ProgramRun measured =
+          run_program(own_directory() / "varnholt",
+                      {"--bag_datasets_dir", datasets.string(), "--parser_output_dir",
+                       output.string(), "--log_file", log.string()},
+                      scratch.path() / "console.log");
+      if (measured.status != 0) {
+        throw std::runtime_error("varnholt failed (status " + std::to_string(measured.status) +
+                                 "), see its log");
+      }
+      totals.push_back(measured.wall_seconds);
+      peaks.push_back(measured.peak_bytes);
+      stage_order.clear();
+      for (const auto& [name, seconds] : stage_times(log)) {
+        stages[name].push_back(seconds);
+        stage_order.push_back(name);
+      }
+      error = orvalt::calibration::extrinsic_error(
+          orvalt::calibration::read_extrinsic_matrix(output / "recording" / "calib_0" /
+                                                     "calibration_result.json"),
+          truth.extrinsic_matrix);
+    }
+    const fs::path run_dir = output / "recording" / "calib_0";
+    const Baseline baseline = measure_baseline(run_dir / "QuillonNode_rectify_left_image",
+                                               run_dir / "QuillonNode_quillon_depth");
+
+    const double total = median(totals);
+    const double peak = *std::max_element(peaks.begin(), peaks.end());
+    fmt::print("\nvarnholt on {} colour and {} depth images ({} run{}, medians):\n",
+               baseline.colour_images, baseline.depth_images, runs, runs == 1 ? "" : "s");
+    for (const auto& name : stage_order) {
+      fmt::print("  {:<44} {:8.2f} s\n", name, median(stages[name]));
+    }
+    fmt::print("  {:<44} {:8.2f} s (wall, whole program)\n", "total", total);
+    fmt::print("  {:<44} {:8.0f} MiB\n", "peak memory", peak / (1 << 20));
+    fmt::print("  {:<44} {:8.3f} deg, {:.1f} mm\n", "calibration error", error.rotation_deg,
+               error.translation_mm);
+    fmt::print("\nBaseline on one core:\n");
+    fmt::print("  {:<44} {:8.2f} s\n", "encode every image as PNG", baseline.encode_seconds);
+    fmt::print("  {:<44} {:8.2f} s\n", "decode every image", baseline.decode_seconds);
+    fmt::print("  {:<44} {:8.2f} s\n", "detect tags in every colour image",
+               baseline.detect_seconds);
+    fmt::print("  {:<44} {:8.2f} s\n", "total", baseline.total());
+    const double ratio = total / baseline.total();
+    fmt::print("\ntotal / baseline = {:.2f} (target {:.1f}): {}\n", ratio, kTimeTarget,
+               ratio <= kTimeTarget ? "met" : "NOT met");
+    fmt::print("peak memory {:.0f} MiB (target under {:.0f} MiB): {}\n", peak / (1 << 20),
+               kMemoryTarget / (1 << 20), peak < kMemoryTarget ? "met" : "NOT met");
+  } catch (const std::exception& failure) {
+    fmt::print(stderr, "bench_calibrate: {}\n", failure.what());
+    return 1;
+  }
+  return 0;
+}
