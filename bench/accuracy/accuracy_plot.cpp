@@ -43,6 +43,8 @@ void draw_panel(mglGraph& figure, const ConditionStatistics& statistics, std::si
   }
   low = log_floor(low);
   high = log_ceil(high * 1.01);
+  // At least three decades, so that the axis has labelled ticks.
+  low = std::min(low, high / 1000.0);
   const double x_low = 0.3, x_high = static_cast<double>(methods) + 0.7;
   figure.InPlot(kColumns[parameter % 3][0], kColumns[parameter % 3][1], kRows[parameter / 3][0],
                 kRows[parameter / 3][1], false);
@@ -52,7 +54,8 @@ void draw_panel(mglGraph& figure, const ConditionStatistics& statistics, std::si
   figure.SetRanges(x_low, x_high, low, high);
   figure.SetFunc("", "lg(y)");
 
-  // Ticks without labels: the method names are written below, turned so that they fit.
+  // Ticks without labels: the method names are written below, in two staggered rows so that
+  // they fit.
   mglData positions(static_cast<long>(methods));
   std::string blanks;
   for (std::size_t m = 0; m < methods; ++m) {
@@ -64,17 +67,17 @@ void draw_panel(mglGraph& figure, const ConditionStatistics& statistics, std::si
   figure.Grid("y!", "{xD8D8D8}");
   figure.Box("k", false);
   figure.Axis("xy", "k");
-  // A twentieth of the box's height above its top edge, on the logarithmic axis.
-  const double title_y = high * std::pow(high / low, 0.05);
-  figure.Puts(mglPoint(0.5 * (x_low + x_high), title_y),
+  // Texts outside the box sit at fractions of its height, on the logarithmic axis.
+  const auto beyond = [low, high](double fraction) {
+    return fraction > 0 ? high * std::pow(high / low, fraction)
+                        : low * std::pow(high / low, fraction);
+  };
+  figure.Puts(mglPoint(0.5 * (x_low + x_high), beyond(0.05)),
               fmt::format("{} ({})", kParameterNames[parameter], parameter_unit(parameter)).c_str(),
               ":C", 4.0);
-  const double decades = high / low;
   for (std::size_t m = 0; m < methods; ++m) {
-    const double x = static_cast<double>(m + 1);
-    figure.Puts(mglPoint(x + 0.1, low / std::pow(decades, 0.04)),
-                mglPoint(x + 0.6, low * std::pow(decades, 0.06)),
-                visual::mathgl_literal(plot_label(statistics.methods[m].method)).c_str(), ":R",
+    figure.Puts(mglPoint(static_cast<double>(m + 1), beyond(m % 2 == 0 ? -0.08 : -0.17)),
+                visual::mathgl_literal(plot_label(statistics.methods[m].method)).c_str(), ":C",
                 3.0);
   }
 
@@ -120,6 +123,7 @@ void plot_condition(const std::filesystem::path& path, const ConditionStatistics
   figure.SetQuality(MGL_DRAW_NORM);
   // Labels and titles lie outside the panels' ranges.
   figure.SetCut(false);
+  figure.SetMarkSize(1.6);
   for (std::size_t parameter = 0; parameter < kParameterNames.size(); ++parameter) {
     draw_panel(figure, statistics, parameter);
   }

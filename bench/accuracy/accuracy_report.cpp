@@ -82,7 +82,7 @@ std::string parameter_list(const std::vector<std::size_t>& parameters) {
 std::string headline(const ConditionStatistics& statistics) {
   std::string text = fmt::format(
       "Largest error over {} recordings of {} (degrees, millimetres):\n\n"
-      "| setting | rx | ry | rz | tx | ty | tz | pairs | run time |\n"
+      "| setting | rx | ry | rz | tx | ty | tz | pairs | run time, CPU |\n"
       "|---|---|---|---|---|---|---|---|---|\n",
       statistics.recordings, condition_title(statistics.condition));
   for (std::size_t m = kDefaults; m < kFirstSolver; ++m) {
@@ -91,7 +91,8 @@ std::string headline(const ConditionStatistics& statistics) {
     for (std::size_t p = 0; p < kParameterNames.size(); ++p) {
       text += " | " + number(method.parameters[p].max_abs, p);
     }
-    text += fmt::format(" | {:.0f} | {:.1f} s |\n", method.pairs.mean, method.wall_seconds.mean);
+    text += fmt::format(" | {:.0f} | {:.1f} s, {:.1f} s |\n", method.pairs.mean,
+                        method.wall_seconds.mean, method.cpu_seconds.mean);
   }
   return text;
 }
@@ -296,11 +297,11 @@ std::string advice(const std::vector<ConditionStatistics>& table) {
 
 std::string condition_table(const ConditionStatistics& statistics) {
   std::string text =
-      "| method | pairs | run time (s) | rx (deg) | ry (deg) | rz (deg) | tx (mm) | ty (mm) | tz "
-      "(mm) |\n|---|---|---|---|---|---|---|---|---|\n";
+      "| method | pairs | run time, CPU (s) | rx (deg) | ry (deg) | rz (deg) | tx (mm) | ty (mm) "
+      "| tz (mm) |\n|---|---|---|---|---|---|---|---|---|\n";
   for (const MethodStatistics& method : statistics.methods) {
-    text += fmt::format("| {} | {:.0f} | {:.2f} |", method.method, method.pairs.mean,
-                        method.wall_seconds.mean);
+    text += fmt::format("| {} | {:.0f} | {:.2f}, {:.2f} |", method.method, method.pairs.mean,
+                        method.wall_seconds.mean, method.cpu_seconds.mean);
     for (std::size_t p = 0; p < kParameterNames.size(); ++p) text += " " + cell(method, p) + " |";
     text += "\n";
   }
@@ -361,9 +362,10 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
       "through this conversion.\n\n"
       "Errors are estimate minus truth per parameter of the six-vector (rx, ry, rz in degrees, "
       "tx, ty, tz in millimetres). Cells read mean ± standard deviation (largest magnitude); "
-      "pairs are the motion pairs accepted (for the solvers: given); run time is the wall time "
-      "of one calibration with another running beside it, and a recording at 15 Hz has three "
-      "times the frames.\n\n"
+      "pairs are the motion pairs accepted (for the solvers: given, as a mean over the "
+      "recordings); run time is the mean wall time of one calibration with another running "
+      "beside it, and CPU its processor time over all threads. A recording at 15 Hz has three "
+      "times the frames and takes about three times as long.\n\n"
       "## Results per condition\n\n";
   for (const ConditionStatistics& statistics : table) {
     text += "### " + condition_title(statistics.condition) + "\n\n";
