@@ -70,7 +70,9 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
   }
   const int n = static_cast<int>(x0.size());
   const int m = options.history;
-  const double factr = options.ftol / std::numeric_limits<double>::epsilon();
+  // With a window of our own the library's test only stops on no decrease at all.
+  const double factr =
+      options.ftol_window > 0 ? 0.0 : options.ftol / std::numeric_limits<double>::epsilon();
   const double pgtol = options.gtol;
   const int iprint = options.disp ? 1 : -1;
 
@@ -88,6 +90,7 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
   double f = 0.0;
   Task task("START");
   MinimizeResult result;
+  std::vector<double> iterate_values;  // f at x0 and after every iteration
 
   const auto evaluate = [&] {
     f = objective(x);
@@ -97,8 +100,20 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
         g(i) = 0.0;
         continue;
       }
+      const double h = options.gradient_step;
+      if (options.central_differences && x(i) - h >= lower(i) && x(i) + h <= upper(i)) {
+        probe = x;
+        probe(i) = x(i) + h;
+        const double forward = objective(probe);
+        const double dx_forward = probe(i) - x(i);
+        probe(i) = x(i) - h;
+        const double backward = objective(probe);
+        g(i) = (forward - backward) / (dx_forward + (x(i) - probe(i)));
+        result.nfev += 2;
+        continue;
+      }
       probe = x;
-      probe(i) += difference_step(x(i), lower(i), upper(i), options.gradient_step);
+      probe(i) += difference_step(x(i), lower(i), upper(i), h);
       // The step actually taken, after rounding of x + h.
       const double dx = probe(i) - x(i);
       g(i) = (objective(probe) - f) / dx;
@@ -112,8 +127,19 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
             kTextLength);
     if (task.starts_with("FG")) {
       evaluate();
+      if (iterate_values.empty()) iterate_values.push_back(f);
     } else if (task.starts_with("NEW_X")) {
       ++result.nit;
+      iterate_values.push_back(f);
+      if (options.ftol_window > 0 && result.nit >= options.ftol_window) {
+        const double earlier = iterate_values[iterate_values.size() - 1 - options.ftol_window];
+        if (earlier - f <= options.ftol * std::max(std::abs(earlier), std::abs(f))) {
+          // Not handed back to the library, which would take an unknown task for a fresh
+          // start; x, f and g are those of the accepted iterate.
+          task.set("CONVERGENCE: REL_REDUCTION_OF_F_<=_FACTR*EPSMCH");
+          break;
+        }
+      }
       // A stop set here takes effect at the next call, which only finishes the library's
       // report and leaves x, f and g as they are.
       if (result.nit >= options.maxiter) {
@@ -131,6 +157,52 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
   result.success = task.starts_with("CONV");
   result.message = task.trimmed();
   return result;
+}
+
+MinimizeResult minimize_lbfgsb_until_settled(
+    const std::function<double(const Eigen::VectorXd&)>& objective, const Eigen::VectorXd& x0,
+    const Eigen::VectorXd& lower, const Eigen::VectorXd& upper, const LbfgsbOptions& options,
+    double step_tolerance) {
+  MinimizeResult total;
+  total.x = x0;
+  bool line_search_failed = false;
+  for (bool first = true;; first = false) {
+    if (total.nit >= options.maxiter) {
+      total.success = false;
+      total.message = "STOP: TOTAL NO. of ITERATIONS REACHED LIMIT";
+      return total;
+    }
+    LbfgsbOptions pass_options = options;
+    pass_options.maxiter = options.maxiter - total.nit;
+    pass_options.maxfun = options.maxfun - total.nfev;
+    // After a failed line search the same gradient would fail the same way; central
+    // differences, free of the forward difference's bias, tell a minimum from a bad gradient.
+    pass_options.central_differences = options.central_differences || line_search_failed;
+    const MinimizeResult pass = minimize_lbfgsb(objective, total.x, lower, upper, pass_options);
+    const bool settled = !first && (pass.x - total.x).cwiseAbs().maxCoeff() <= step_tolerance;
+    total.x = pass.x;
+    total.fun = pass.fun;
+    total.jac = pass.jac;
+    total.nit += pass.nit;
+    total.nfev += pass.nfev;
+    total.success = pass.success;
+    total.message = pass.message;
+    if (pass.message.rfind("ABNORMAL_TERMINATION_IN_LNSRCH", 0) == 0) {
+      if (!pass_options.central_differences) {
+        line_search_failed = true;
+        continue;
+      }
+      if (!settled) continue;
+      if (std::isfinite(pass.fun)) {
+        // Not even the central-difference gradient leads anywhere lower: f no longer
+        // decreases.
+        total.success = true;
+        total.message = "CONVERGENCE: REL_REDUCTION_OF_F_<=_FACTR*EPSMCH";
+      }
+      return total;
+    }
+    if (settled || !pass.success) return total;
+  }
 }
 
 }  // namespace orvalt::calibration

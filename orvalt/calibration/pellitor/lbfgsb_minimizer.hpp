@@ -28,6 +28,11 @@ struct LbfgsbOptions {
   int maxfun = 15000;           // stop after the iteration that passed this many evaluations
   bool disp = false;            // let the library print its progress to stdout
   double gradient_step = 1e-8;  // forward-difference step
+  // Central differences (two probes per component) where both stay inside the box.
+  bool central_differences = false;
+  // 0: the library's own decrease test above. k > 0: instead, stop when the decrease over the
+  // last k iterations is at most ftol relative to |f| alone, without the floor at 1.
+  int ftol_window = 0;
 };
 
 // Minimises `objective` over the box lower <= x <= upper (entries may be infinite) with the
@@ -40,5 +45,18 @@ struct LbfgsbOptions {
 MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&)>& objective,
                                const Eigen::VectorXd& x0, const Eigen::VectorXd& lower,
                                const Eigen::VectorXd& upper, const LbfgsbOptions& options);
+
+// minimize_lbfgsb in passes, each starting afresh (empty limited-memory matrix) where the last
+// one stopped, until a pass moves no parameter by more than step_tolerance: the last pass
+// confirms that nothing moves any more. A pass that ends in a failed line search (the usual
+// end once forward-difference gradients reach their rounding noise) is followed by one with
+// central-difference gradients; when that cannot move either, the point is a minimum to the
+// precision of the objective and the run counts as converged ("CONVERGENCE:
+// REL_REDUCTION_OF_F_<=_FACTR*EPSMCH", the decrease being nil). Limits (maxiter, maxfun) count
+// over all passes and end the run with success false; nit and nfev are summed.
+MinimizeResult minimize_lbfgsb_until_settled(
+    const std::function<double(const Eigen::VectorXd&)>& objective, const Eigen::VectorXd& x0,
+    const Eigen::VectorXd& lower, const Eigen::VectorXd& upper, const LbfgsbOptions& options,
+    double step_tolerance);
 
 }  // namespace orvalt::calibration

@@ -19,6 +19,14 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
+// A run ends when a fresh pass of the minimiser moves no parameter by more than this (radians
+// or metres): far below what a calibration can resolve (1e-6 rad is 6e-5 degrees), yet above
+// the wander that the rounding noise of finite-difference gradients allows at the minimum.
+constexpr double kSettledStep = 1e-6;
+
+// Iterations over which the relative decrease is measured: one per parameter.
+constexpr int kDecreaseWindow = 6;
+
 std::shared_ptr<spdlog::logger> module_logger() {
   return common::logger("orvalt.calibration.pellitor");
 }
@@ -47,8 +55,38 @@ void check_motion(const Eigen::MatrixXd& motion, const char* kind, std::size_t i
   }
 }
 
+// The angle of a rotation, arccos((trace - 1) / 2), taken as atan2(sin, cos) with the sine
+// from the antisymmetric part. Near zero, where every pair of a good calibration sits, arccos
+// of a cosine rounded to 1e-16 is off by 1e-8 rad; that rounding noise, divided by the 1e-8
+// gradient step, swamped the gradient of weakly held parameters such as yaw. The sine is
+// exact to 1e-16 absolute there. Rounding beyond 1 cannot produce an invalid angle either.
+double rotation_angle(const Eigen::Matrix3d& R) {
+  const Eigen::Vector3d twice_sine_axis(R(2, 1) - R(1, 2), R(0, 2) - R(2, 0), R(1, 0) - R(0, 1));
+  return std::atan2(twice_sine_axis.norm() / 2.0, (R.trace() - 1.0) / 2.0);
+}
+
 // Cauchy loss with scale c: about r^2 for |r| << c, logarithmic beyond.
 double cauchy(double r, double c) { return c * c * std::log(1.0 + r * r / (c * c)); }
+
+// theta^2 + 0.1 |dt|^2 of one motion pair at X: theta the angle of R_AX R_XB^T, dt = t_AX - t_XB.
+double pair_error(const Eigen::Matrix4d& A, const Eigen::Matrix4d& B, const Eigen::Matrix4d& X) {
+  const Eigen::Matrix3d R_X = X.block<3, 3>(0, 0);
+  const Eigen::Vector3d t_X = X.block<3, 1>(0, 3);
+  const Eigen::Matrix3d R_AX = A.block<3, 3>(0, 0) * R_X;
+  const Eigen::Matrix3d R_XB = R_X * B.block<3, 3>(0, 0);
+  const Eigen::Vector3d t_AX = A.block<3, 3>(0, 0) * t_X + A.block<3, 1>(0, 3);
+  const Eigen::Vector3d t_XB = R_X * B.block<3, 1>(0, 3) + t_X;
+  const double theta = rotation_angle(R_AX * R_XB.transpose());
+  return theta * theta + 0.1 * (t_AX - t_XB).squaredNorm();
+}
+
+// rho_c(1 - |n_z|) of one ground plane, n its normal rotated into the base frame by R.
+double plane_error(const Eigen::Vector3d& camera_normal, const Eigen::Matrix3d& R, double c) {
+  Eigen::Vector3d n = R * camera_normal;
+  n /= n.norm() + 1e-8;
+  const double cos = std::clamp(n.z(), -1.0, 1.0);
+  return cauchy(1.0 - std::abs(cos), c);
+}
 
 Eigen::Matrix4d transform_of(const VarnholtOptimizer::VectorRef& vec6) {
   return TransformUtils::vector6_to_transform_matrix(Vector6d(vec6));
@@ -188,22 +226,19 @@ VarnholtOptimizer::VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_da
 double VarnholtOptimizer::_residual_axxb(const VectorRef& vec6) const {
   check_vec6(vec6);
   const Eigen::Matrix4d X = transform_of(vec6);
-  const Eigen::Matrix3d R_X = X.block<3, 3>(0, 0);
-  const Eigen::Vector3d t_X = X.block<3, 1>(0, 3);
   double err = 0.0;
-  for (std::size_t i = 0; i < A_list_.size(); ++i) {
-    const Eigen::Matrix4d& A = A_list_[i];
-    const Eigen::Matrix4d& B = B_list_[i];
-    const Eigen::Matrix3d R_AX = A.block<3, 3>(0, 0) * R_X;
-    const Eigen::Matrix3d R_XB = R_X * B.block<3, 3>(0, 0);
-    const Eigen::Vector3d t_AX = A.block<3, 3>(0, 0) * t_X + A.block<3, 1>(0, 3);
-    const Eigen::Vector3d t_XB = R_X * B.block<3, 1>(0, 3) + t_X;
-    // trace(R_AX R_XB^T) without forming the product.
-    const double trace = (R_AX.array() * R_XB.array()).sum();
-    const double theta = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0));
-    err += theta * theta + 0.1 * (t_AX - t_XB).squaredNorm();
-  }
+  for (std::size_t i = 0; i < A_list_.size(); ++i) err += pair_error(A_list_[i], B_list_[i], X);
   return err / std::max(num_motions_, 1);
+}
+
+std::vector<double> VarnholtOptimizer::axxb_pair_errors(const VectorRef& vec6) const {
+  check_vec6(vec6);
+  const Eigen::Matrix4d X = transform_of(vec6);
+  std::vector<double> errors;
+  for (std::size_t i = 0; i < A_list_.size(); ++i) {
+    errors.push_back(pair_error(A_list_[i], B_list_[i], X));
+  }
+  return errors;
 }
 
 double VarnholtOptimizer::_residual_xy_prior(const VectorRef& vec6, double tx_prior,
@@ -218,18 +253,41 @@ double VarnholtOptimizer::_residual_ground_normal(const VectorRef& vec6, double 
   check_vec6(vec6);
   const Eigen::Matrix3d R = transform_of(vec6).block<3, 3>(0, 0);
   double total = 0.0;
-  for (const auto& camera_normal : camera_plane_normals_) {
-    Eigen::Vector3d n = R * camera_normal;
-    n /= n.norm() + 1e-8;
-    const double cos = std::clamp(n.z(), -1.0, 1.0);
-    total += cauchy(1.0 - std::abs(cos), c);
-  }
+  for (const auto& camera_normal : camera_plane_normals_) total += plane_error(camera_normal, R, c);
   return total / std::max<double>(static_cast<double>(camera_plane_normals_.size()), 1.0);
+}
+
+std::vector<double> VarnholtOptimizer::ground_normal_errors(const VectorRef& vec6, double c) const {
+  check_vec6(vec6);
+  const Eigen::Matrix3d R = transform_of(vec6).block<3, 3>(0, 0);
+  std::vector<double> errors;
+  for (const auto& camera_normal : camera_plane_normals_) {
+    errors.push_back(plane_error(camera_normal, R, c));
+  }
+  return errors;
 }
 
 double VarnholtOptimizer::_residual_ground_z(const VectorRef& vec6, double c) const {
   check_vec6(vec6);
+  const Eigen::Index count = ground_x_.size();
+  return c * c * height_log_sum(transform_of(vec6), c, 0, count) /
+         std::max<double>(static_cast<double>(count), 1.0);
+}
+
+std::vector<double> VarnholtOptimizer::ground_z_cloud_sums(const VectorRef& vec6, double c) const {
+  check_vec6(vec6);
   const Eigen::Matrix4d X = transform_of(vec6);
+  std::vector<double> sums;
+  Eigen::Index offset = 0;
+  for (const auto& points : camera_ground_points_) {
+    sums.push_back(c * c * height_log_sum(X, c, offset, points.rows()));
+    offset += points.rows();
+  }
+  return sums;
+}
+
+double VarnholtOptimizer::height_log_sum(const Eigen::Matrix4d& X, double c, Eigen::Index first,
+                                         Eigen::Index count) const {
   const double c2 = c * c;
   // The logarithms dominate the objective's cost, so the sum of ln(1 + z^2 / c^2) is taken as
   // the logarithm of products of eight factors (equal up to rounding). Every factor is at
@@ -239,9 +297,9 @@ double VarnholtOptimizer::_residual_ground_z(const VectorRef& vec6, double c) co
   constexpr Eigen::Index kBlock = 1024;
   Eigen::Array<double, kBlock, 1> factors;
   double sum = 0.0;
-  const Eigen::Index count = ground_x_.size();
-  for (Eigen::Index start = 0; start < count; start += kBlock) {
-    const Eigen::Index length = std::min(kBlock, count - start);
+  const Eigen::Index end = first + count;
+  for (Eigen::Index start = first; start < end; start += kBlock) {
+    const Eigen::Index length = std::min(kBlock, end - start);
     auto block = factors.head(length);
     // z = row 2 of R times p, plus t_z.
     block =
@@ -258,7 +316,7 @@ double VarnholtOptimizer::_residual_ground_z(const VectorRef& vec6, double c) co
     if (!std::isfinite(block_sum)) block_sum = block.log().sum();
     sum += block_sum;
   }
-  return c2 * sum / std::max<double>(static_cast<double>(count), 1.0);
+  return sum;
 }
 
 double VarnholtOptimizer::objective_function(const VectorRef& vec6,
@@ -306,9 +364,10 @@ std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
   options.gtol = cfg.gtol;
   options.maxiter = cfg.maxiter;
   options.disp = cfg.disp;
-  const MinimizeResult result =
-      minimize_lbfgsb([&](const Eigen::VectorXd& x) { return objective_function(x, cfg); }, x0,
-                      lower, upper, options);
+  options.ftol_window = kDecreaseWindow;
+  const MinimizeResult result = minimize_lbfgsb_until_settled(
+      [&](const Eigen::VectorXd& x) { return objective_function(x, cfg); }, x0, lower, upper,
+      options, kSettledStep);
 
   logger->info("\n=============== Optimize Done ===============");
   logger->info("Optimization results:");
@@ -331,6 +390,19 @@ std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
 }
 
 ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d& vec6) const {
+  ValidationResult record = validation_record(vec6);
+  if (!vec6.allFinite()) return record;
+  const auto logger = module_logger();
+  if (record.warnings.empty()) {
+    logger->info("✓ Result validation passed");
+  } else {
+    logger->info("⚠ Validation Warnings:");
+    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
+  }
+  return record;
+}
+
+ValidationResult VarnholtOptimizer::validation_record(const Vector6d& vec6) const {
   ValidationResult record;
   if (!vec6.allFinite()) {
     record.valid = false;
@@ -366,17 +438,23 @@ ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d&
     record.warnings.push_back(std::string("Failed to create transformation matrix: ") +
                               error.what());
   }
-  const auto logger = module_logger();
-  if (record.warnings.empty()) {
-    logger->info("✓ Result validation passed");
-  } else {
-    logger->info("⚠ Validation Warnings:");
-    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
-  }
   return record;
 }
 
 AccuracyMetrics VarnholtOptimizer::compute_calibration_accuracy(const Vector6d& vec6) const {
+  const AccuracyMetrics metrics = accuracy_metrics(vec6);
+  const auto logger = module_logger();
+  logger->info("Accuracy Metrics:");
+  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
+  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
+  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
+               metrics.ground_normal_rmse * 180.0 / kPi);
+  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
+  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
+  return metrics;
+}
+
+AccuracyMetrics VarnholtOptimizer::accuracy_metrics(const Vector6d& vec6) const {
   const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
   std::vector<double> rotation_errors;
   std::vector<double> translation_errors;
@@ -410,15 +488,6 @@ AccuracyMetrics VarnholtOptimizer::compute_calibration_accuracy(const Vector6d& 
   metrics.ground_normal_rmse = mean_or(normal_errors, inf);
   metrics.ground_z_rmse = mean_or(height_errors, inf);
   metrics.num_valid_ground_planes = static_cast<int>(normal_errors.size());
-
-  const auto logger = module_logger();
-  logger->info("Accuracy Metrics:");
-  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
-  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
-  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
-               metrics.ground_normal_rmse * 180.0 / kPi);
-  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
-  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
   return metrics;
 }
 

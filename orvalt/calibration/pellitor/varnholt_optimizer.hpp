@@ -65,6 +65,13 @@ class VarnholtOptimizer {
   double _residual_ground_normal(const VectorRef& vec6, double c) const;
   // Mean over all ground points of rho_c(z), z the height in the base frame.
   double _residual_ground_z(const VectorRef& vec6, double c) const;
+  // The data terms item by item, for the uncertainty of a result: the AX = XB error of each
+  // pair, rho_c(1 - |n_z|) of each ground plane, and the sum of rho_c(z) over each cloud's
+  // points, in list order. The residuals above are their means (over pairs, planes and all
+  // points). Throw std::invalid_argument unless vec6 has six entries.
+  std::vector<double> axxb_pair_errors(const VectorRef& vec6) const;
+  std::vector<double> ground_normal_errors(const VectorRef& vec6, double c) const;
+  std::vector<double> ground_z_cloud_sums(const VectorRef& vec6, double c) const;
   // (tx - tx_prior)^2 + (ty - ty_prior)^2. Throws std::invalid_argument with fewer than five
   // entries.
   double _residual_xy_prior(const VectorRef& vec6, double tx_prior, double ty_prior) const;
@@ -78,6 +85,20 @@ class VarnholtOptimizer {
   // bounds, logs the run, validates and measures the result, and returns the final vector
   // with the minimiser's record. A run that stops without converging is logged as an error,
   // not thrown. Throws std::invalid_argument for a method other than "L-BFGS-B".
+  //
+  // The run does not stop while the data still move a parameter. The objective of a good
+  // calibration lies far below 1 (about 1e-3), where L-BFGS-B's own decrease test, relative to
+  // max(|f|, 1), turns into an absolute 1e-8: a yaw error of 3 degrees, worth a few 1e-7 of
+  // objective, passed for converged after one iteration that happened to gain little. So the
+  // decrease test is ours: cfg.ftol relative to f itself (no floor), over the last six
+  // iterations rather than one, as a quasi-Newton search needs about as many steps as there are
+  // parameters to work through every direction of a quadratic bowl; dividing f by its start
+  // value instead (one fixed scale) was tried and still stopped in the narrow valley of yaw.
+  // Then the minimiser restarts from its stopping point until a fresh pass moves no parameter
+  // by more than 1e-6 (minimize_lbfgsb_until_settled), so the result is checked rather than
+  // hoped to be still; a line search that fails in the rounding noise at the minimum is
+  // settled the same way. cfg.gtol bounds the projected gradient as before. fun, jac, the log
+  // lines and the gradient grade are the unscaled objective's.
   std::pair<Vector6d, MinimizeResult> optimize(const CalibOptimizerConfig& cfg,
                                                const std::optional<Vector6d>& initial_vec6 = {});
 
@@ -87,6 +108,10 @@ class VarnholtOptimizer {
 
   // Accuracy figures of vec6 against the motion pairs and ground points; logs a report.
   AccuracyMetrics compute_calibration_accuracy(const Vector6d& vec6) const;
+
+  // The same two records without logging, for reports written elsewhere.
+  ValidationResult validation_record(const Vector6d& vec6) const;
+  AccuracyMetrics accuracy_metrics(const Vector6d& vec6) const;
 
   const Vector6d& initial_vec6() const { return initial_vec6_; }
   const std::vector<std::pair<double, double>>& extrinsic_bound() const { return extrinsic_bound_; }
@@ -105,6 +130,10 @@ class VarnholtOptimizer {
   std::vector<Eigen::Matrix4d> B_list_;
   int num_motions_ = 0;
   int iter_ = 0;
+
+  // Sum of ln(1 + z^2 / c^2) over the ground points first .. first + count - 1 at X.
+  double height_log_sum(const Eigen::Matrix4d& X, double c, Eigen::Index first,
+                        Eigen::Index count) const;
 
   // Precomputed from the data alone, for the objective's many evaluations: the plane normal
   // of every ground cloud in camera coordinates (the base-frame normal is R times it), and
