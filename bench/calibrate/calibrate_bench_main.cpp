@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
     std::vector<double> totals, peaks;
     std::map<std::string, std::vector<double>> stages;
     std::vector<std::string> stage_order;
-    orvalt::calibration::ExtrinsicError error;
+    std::vector<double> rotation_errors, translation_errors;
     const fs::path output = scratch.path() / "output";
     for (int run = 0; run < runs; ++run) {
       const fs::path log = scratch.path() / "varnholt.log";
@@ -227,10 +227,12 @@ int main(int argc, char** argv) {
         stages[name].push_back(seconds);
         stage_order.push_back(name);
       }
-      error = orvalt::calibration::extrinsic_error(
+      const auto error = orvalt::calibration::extrinsic_error(
           orvalt::calibration::read_extrinsic_matrix(output / "recording" / "calib_0" /
                                                      "calibration_result.json"),
           truth.extrinsic_matrix);
+      rotation_errors.push_back(error.rotation_deg);
+      translation_errors.push_back(error.translation_mm);
     }
     const fs::path run_dir = output / "recording" / "calib_0";
     const Baseline baseline = measure_baseline(run_dir / "QuillonNode_rectify_left_image",
@@ -245,8 +247,12 @@ int main(int argc, char** argv) {
     }
     fmt::print("  {:<44} {:8.2f} s (wall, whole program)\n", "total", total);
     fmt::print("  {:<44} {:8.0f} MiB\n", "peak memory", peak / (1 << 20));
-    fmt::print("  {:<44} {:8.3f} deg, {:.1f} mm\n", "calibration error", error.rotation_deg,
-               error.translation_mm);
+    fmt::print("  {:<44} {:8.3f} deg, {:.1f} mm\n", "calibration error", median(rotation_errors),
+               median(translation_errors));
+    if (runs > 1) {
+      const auto [low, high] = std::minmax_element(rotation_errors.begin(), rotation_errors.end());
+      fmt::print("  {:<44} {:8.3f} to {:.3f} deg\n", "rotation error over the runs", *low, *high);
+    }
     fmt::print("\nBaseline on one core:\n");
     fmt::print("  {:<44} {:8.2f} s\n", "encode every image as PNG", baseline.encode_seconds);
     fmt::print("  {:<44} {:8.2f} s\n", "decode every image", baseline.decode_seconds);
