@@ -102,6 +102,61 @@ TEST(LbfgsbMinimizerTest, IterationLimitIsAFailureThatKeepsTheLastPoint) {
   EXPECT_EQ(limited.message, "STOP: TOTAL NO. of f AND g EVALUATIONS EXCEEDS LIMIT");
 }
 
+// The library's decrease test is relative to max(|f|, 1): on an objective a million times
+// smaller it is an absolute test and stops far short. The window test is relative to f.
+TEST(LbfgsbMinimizerTest, DecreaseWindowMakesTheTestRelativeToTheObjective) {
+  const auto tiny = [](const Eigen::VectorXd& x) { return 1e-6 * rosenbrock(x); };
+  const Eigen::VectorXd x0 = Eigen::VectorXd::Constant(4, -0.5);
+  const Eigen::VectorXd lower = Eigen::VectorXd::Constant(4, -2.0);
+  const Eigen::VectorXd upper = Eigen::VectorXd::Constant(4, 2.0);
+  LbfgsbOptions options;
+  const auto library = minimize_lbfgsb(tiny, x0, lower, upper, options);
+  EXPECT_GT((library.x - Eigen::VectorXd::Ones(4)).norm(), 1e-2);
+  options.ftol_window = 4;
+  const auto windowed = minimize_lbfgsb(tiny, x0, lower, upper, options);
+  EXPECT_TRUE(windowed.success) << windowed.message;
+  EXPECT_THAT(windowed.x, EigenNear(Eigen::VectorXd::Ones(4), 1e-3));
+}
+
+TEST(LbfgsbMinimizerTest, SettledRunsConfirmTheMinimumAndCountOverAllPasses) {
+  int calls = 0;
+  const auto counted = [&](const Eigen::VectorXd& x) {
+    ++calls;
+    return rosenbrock(x);
+  };
+  const Eigen::VectorXd x0 = Eigen::VectorXd::Constant(3, -0.5);
+  const Eigen::VectorXd lower = Eigen::VectorXd::Constant(3, -2.0);
+  const Eigen::VectorXd upper = Eigen::VectorXd::Constant(3, 2.0);
+  LbfgsbOptions options;
+  options.ftol_window = 3;
+  const auto single = minimize_lbfgsb(rosenbrock, x0, lower, upper, options);
+  const auto result = minimize_lbfgsb_until_settled(counted, x0, lower, upper, options, 1e-6);
+  EXPECT_TRUE(result.success) << result.message;
+  EXPECT_THAT(result.x, EigenNear(Eigen::VectorXd::Ones(3), 1e-5));
+  EXPECT_GT(result.nit, single.nit);  // at least one confirming pass
+  EXPECT_EQ(result.nfev, calls);
+  EXPECT_NEAR(result.fun, rosenbrock(result.x), 1e-15);
+
+  options.maxiter = 2;
+  const auto limited = minimize_lbfgsb_until_settled(rosenbrock, x0, lower, upper, options, 1e-6);
+  EXPECT_FALSE(limited.success);
+  EXPECT_EQ(limited.nit, 2);
+  EXPECT_EQ(limited.message, "STOP: TOTAL NO. of ITERATIONS REACHED LIMIT");
+}
+
+TEST(LbfgsbMinimizerTest, CentralDifferencesAreExactForQuadratics) {
+  const auto bowl = [](const Eigen::VectorXd& x) { return 1e4 * std::pow(x(0) - 0.3, 2); };
+  LbfgsbOptions options;
+  options.maxiter = 1;
+  options.central_differences = true;
+  const auto result =
+      minimize_lbfgsb(bowl, Eigen::VectorXd::Constant(1, 0.0), Eigen::VectorXd::Constant(1, -10.0),
+                      Eigen::VectorXd::Constant(1, 10.0), options);
+  ASSERT_NEAR(result.x(0), 0.3, 1e-6);
+  // The forward difference would be off by h f'' / 2 = 1e-4 here.
+  EXPECT_NEAR(result.jac(0), 2e4 * (result.x(0) - 0.3), 1e-6);
+}
+
 TEST(LbfgsbMinimizerTest, ReportsTheLibrarysOwnErrors) {
   const auto result = minimize_lbfgsb(rosenbrock, Eigen::Vector2d(0, 0), Eigen::Vector2d(1, 1),
                                       Eigen::Vector2d(0, 0), tight());

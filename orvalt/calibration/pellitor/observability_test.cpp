@@ -1,0 +1,194 @@
+#include "orvalt/calibration/pellitor/observability.hpp"
+
+#include <cmath>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <Eigen/Geometry>
+
+#include "orvalt/calibration/pellitor/synthetic_problem.hpp"
+#include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/testing/temp_dir.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+using testing::TempDir;
+
+const std::vector<std::vector<double>> kBounds = {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5},
+                                                  {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}};
+
+VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init) {
+  TempDir dir;
+  write_ground_clouds(problem.camera_ground_points, dir.path());
+  return VarnholtOptimizer({problem.A_list.begin(), problem.A_list.end()},
+                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), kBounds,
+                           init);
+}
+
+CalibOptimizerConfig quiet(double w_xy) {
+  CalibOptimizerConfig cfg;
+  cfg.disp = false;
+  cfg.w_xy = w_xy;
+  return cfg;
+}
+
+// Millimetre and milliradian noise, as a tag-based motion estimate and a depth camera give.
+SyntheticProblemOptions noisy(unsigned seed) {
+  SyntheticProblemOptions options;
+  options.rotation_noise = 1e-3;
+  options.translation_noise = 1e-3;
+  options.ground_noise = 1e-3;
+  options.seed = seed;
+  return options;
+}
+
+ObservabilityReport analysed(const SyntheticProblemOptions& options, double w_xy,
+                             Vector6d* result = nullptr) {
+  const SyntheticProblem problem = make_synthetic_problem(options);
+  Vector6d start = options.true_vec6;
+  start(3) += 0.01;  // the measured mounting a user starts from is a little off
+  VarnholtOptimizer optimizer = make(problem, start);
+  const CalibOptimizerConfig cfg = quiet(w_xy);
+  const Vector6d x = optimizer.optimize(cfg).first;
+  if (result) *result = x;
+  return analyze_observability(optimizer, cfg, x);
+}
+
+// Turns about the base's vertical axis alone say nothing about the camera's height: that is
+// the ground's to tell, and turning still fixes the horizontal offset.
+TEST(ObservabilityTest, PlanarMotionLeavesTheHeightToTheGround) {
+  SyntheticProblemOptions options = noisy(3);
+  options.planar = true;
+  const ObservabilityReport report = analysed(options, 0.0);
+  const auto& tz = report.parameters[5];
+  EXPECT_EQ(tz.name, "tz");
+  EXPECT_EQ(tz.determination, Determination::kData);
+  EXPECT_EQ(tz.determined_by, "ground height");
+  EXPECT_NEAR(tz.curvature[0], 0.0, 1e-9);  // AX=XB
+  EXPECT_EQ(report.parameters[2].determined_by, "AX=XB");
+  EXPECT_EQ(report.parameters[3].determination, Determination::kData);
+  EXPECT_EQ(report.parameters[3].determined_by, "AX=XB");
+  for (const auto& finding : report.parameters) {
+    EXPECT_TRUE(finding.sigma.has_value()) << finding.name;
+    EXPECT_TRUE(finding.message.empty()) << finding.message;
+  }
+}
+
+// Driving without turning cannot tell where on the base the camera sits; without the prior
+// nothing holds tx and ty.
+TEST(ObservabilityTest, NoTurningLeavesTheHorizontalOffsetUndetermined) {
+  SyntheticProblemOptions options = noisy(4);
+  options.planar = true;
+  options.max_rotation = 0.0;
+  const ObservabilityReport report = analysed(options, 0.0);
+  for (const int i : {3, 4}) {
+    const auto& finding = report.parameters[i];
+    EXPECT_EQ(finding.determination, Determination::kUndetermined) << finding.name;
+    EXPECT_FALSE(finding.sigma.has_value());
+    EXPECT_THAT(finding.message,
+                HasSubstr("the recording does not determine " + finding.name + "; the result "));
+    EXPECT_THAT(finding.message, HasSubstr("record more turning, or measure it"));
+  }
+  EXPECT_EQ(report.parameters[5].determination, Determination::kData);
+}
+
+// Small turns, as between camera frames at 15 Hz, weigh a thousand times less in tx and ty
+// than the default prior: the result is the user's initial value, and the report says so.
+TEST(ObservabilityTest, ThePriorHoldsWhatSmallTurnsCannot) {
+  SyntheticProblemOptions options = noisy(5);
+  options.planar = true;
+  options.max_rotation = 0.03;
+  options.true_vec6(3) = 0.0;  // the initial tx is then 0.010 m
+  Vector6d x;
+  const ObservabilityReport report = analysed(options, 1.0, &x);
+  const auto& tx = report.parameters[3];
+  EXPECT_EQ(tx.determination, Determination::kPrior);
+  EXPECT_GT(tx.curvature[3], 10.0 * (tx.curvature[0] + tx.curvature[1] + tx.curvature[2]));
+  EXPECT_EQ(tx.message,
+            "the recording does not determine tx; the result is your initial value 0.010 m; "
+            "record more turning, or measure it");
+  EXPECT_NEAR(x(3), 0.010, 1e-4);
+  EXPECT_EQ(report.parameters[4].determination, Determination::kPrior);
+  EXPECT_EQ(report.parameters[2].determination, Determination::kData);
+}
+
+// Over many recordings with known noise the reported 1-sigma matches the spread of the
+// errors. Twenty draws pin the spread to about 16 %; the bounds allow for that.
+TEST(ObservabilityTest, SigmasMatchTheSpreadOfErrorsOverSeeds) {
+  constexpr int kSeeds = 20;
+  Vector6d squared_error = Vector6d::Zero();
+  Vector6d squared_sigma = Vector6d::Zero();
+  for (int seed = 1; seed <= kSeeds; ++seed) {
+    const SyntheticProblemOptions options = noisy(100 + seed);
+    Vector6d x;
+    const ObservabilityReport report = analysed(options, 0.0, &x);
+    for (int i = 0; i < 6; ++i) {
+      ASSERT_TRUE(report.parameters[i].sigma) << report.parameters[i].name;
+      squared_error(i) += std::pow(x(i) - options.true_vec6(i), 2);
+      squared_sigma(i) += std::pow(*report.parameters[i].sigma, 2);
+    }
+  }
+  for (int i = 0; i < 6; ++i) {
+    const double ratio = std::sqrt(squared_error(i) / squared_sigma(i));
+    EXPECT_GT(ratio, 0.6) << i;
+    EXPECT_LT(ratio, 1.6) << i;
+  }
+}
+
+TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
+  const SyntheticProblem problem = make_synthetic_problem(noisy(6));
+  TempDir dir;
+  write_ground_clouds(problem.camera_ground_points, dir.path());
+  std::vector<std::vector<double>> bounds = kBounds;
+  const Vector6d truth = SyntheticProblemOptions().true_vec6;
+  bounds[0] = {truth(0), truth(0)};
+  VarnholtOptimizer optimizer({problem.A_list.begin(), problem.A_list.end()},
+                              {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
+                              truth);
+  const CalibOptimizerConfig cfg = quiet(0.0);
+  const ObservabilityReport report =
+      analyze_observability(optimizer, cfg, optimizer.optimize(cfg).first);
+  EXPECT_EQ(report.parameters[0].determination, Determination::kBounds);
+  EXPECT_EQ(report.parameters[1].determination, Determination::kData);
+  const auto lines = observability_lines(report);
+  ASSERT_THAT(lines, SizeIs(8));
+  EXPECT_EQ(lines[0], "What the recording determined:");
+  EXPECT_THAT(lines[1], HasSubstr("fixed: rx was not searched"));
+  EXPECT_THAT(lines[2], HasSubstr("deg ± "));
+  EXPECT_THAT(lines[6], HasSubstr("mm, determined by ground height"));
+}
+
+Eigen::Matrix4d turn_and_move(double yaw_degrees, double forward) {
+  Eigen::Matrix4d A = Eigen::Matrix4d::Identity();
+  A.block<3, 3>(0, 0) =
+      Eigen::AngleAxisd(yaw_degrees * M_PI / 180.0, Eigen::Vector3d::UnitZ()).matrix();
+  A(0, 3) = forward;
+  return A;
+}
+
+TEST(MotionCoverageTest, SpanIsTheRangeOfTheAccumulatedHeading) {
+  // 12 degrees left in six steps, then 30 right: the heading ranges over [-18, 12].
+  std::vector<Eigen::Matrix4d> motions(6, turn_and_move(2.0, 0.01));
+  for (int i = 0; i < 15; ++i) motions.push_back(turn_and_move(-2.0, 0.02));
+  const MotionCoverage coverage = motion_coverage(motions, 4);
+  EXPECT_NEAR(coverage.yaw_span, 30.0 * M_PI / 180.0, 1e-12);
+  EXPECT_NEAR(coverage.total_distance, 0.36, 1e-12);
+  EXPECT_EQ(coverage.accepted_pairs, 21);
+  EXPECT_EQ(coverage.ground_clouds, 4);
+  EXPECT_TRUE(coverage.warnings.empty());
+
+  motions.pop_back();  // 20 pairs, 28 degrees
+  const MotionCoverage short_turn = motion_coverage(motions, 4);
+  ASSERT_THAT(short_turn.warnings, SizeIs(1));
+  EXPECT_THAT(short_turn.warnings[0], HasSubstr("turned through only 28.0 degrees"));
+
+  motions.pop_back();  // 19 pairs
+  EXPECT_THAT(motion_coverage(motions, 4).warnings[1],
+              HasSubstr("Only 19 motion pairs were accepted"));
+}
+
+}  // namespace
+}  // namespace orvalt::calibration
