@@ -8,7 +8,10 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/calibration/pellitor/observability.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/calibration/varnholt/calibration_exports.hpp"
+#include "orvalt/calibration/varnholt/calibration_report.hpp"
 #include "orvalt/calibration/varnholt/calibration_result.hpp"
 #include "orvalt/calibration/varnholt/ground_plane.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
@@ -311,6 +314,9 @@ TimeDict CameraBaseCalibrator::calibration() {
     config.w_axxb = args.w_axxb;
     config.w_normal = args.w_normal;
     config.w_z = args.w_z;
+    config.w_xy = args.w_xy;
+    config.ftol = args.ftol;
+    config.gtol = args.gtol;
     module_log()->debug("**********Calibration optimizer config done**********\n");
     std::vector<std::vector<double>> bounds;
     for (const auto& [low, high] : args.extrinsics_bound) bounds.push_back({low, high});
@@ -319,13 +325,23 @@ TimeDict CameraBaseCalibrator::calibration() {
         Eigen::Map<const Eigen::VectorXd>(args.extrinsics_init.data(),
                                           static_cast<Eigen::Index>(args.extrinsics_init.size())));
     module_log()->debug("**********Init camera to base calibration optimizer done**********\n");
-    vec6 = camera_to_base_calibration_optimizer->optimize(config).first;
+    const auto [optimized, minimization] = camera_to_base_calibration_optimizer->optimize(config);
+    vec6 = optimized;
+    const CalibrationReport report{
+        minimization, analyze_observability(*camera_to_base_calibration_optimizer, config, vec6),
+        camera_to_base_calibration_optimizer->accuracy_metrics(vec6),
+        camera_to_base_calibration_optimizer->validation_record(vec6)};
+    log_observability(report.observability);
     const double t6 = now();
     time_entry(time_dict, "optimizer_time") = t6 - t5;
     module_log()->debug("Run camera to base calibration optimizer time: {:.4f} s", t6 - t5);
     module_log()->debug("**********Run camera to base calibration optimizer done**********\n");
 
     save_calibration_result(vec6);
+    write_calibration_exports(run_dir(), decompose_extrinsic(vec6), args.base_frame,
+                              args.camera_frame);
+    module_log()->info("Calibration report saved to: {}",
+                       write_calibration_report(run_dir(), report, args).string());
     const double t7 = now();
     time_entry(time_dict, "save_calibration_result_time") = t7 - t6;
     module_log()->debug("Save calibration result time: {:.4f} s", t7 - t6);

@@ -43,6 +43,16 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_text_truth_option("--debug", &s.debug, "Enable debug mode");
   p.add_option("--log_level", &s.log_level, "Log Level");
   p.add_option("--log_file", &s.log_file, "Complete log file path");
+  p.add_option("--w_xy", &s.w_xy,
+               "Weight for the horizontal translation prior, which holds tx and ty near their "
+               "initial values (default: 1.0; 0 lets the motions decide them)");
+  p.add_option("--ftol", &s.ftol,
+               "Relative objective decrease at which the minimiser stops (default: 1e-08)");
+  p.add_option("--gtol", &s.gtol,
+               "Projected gradient at which the minimiser stops (default: 1e-08)");
+  p.add_option("--camera_frame", &s.camera_frame,
+               "Camera frame named in calibration_result.urdf and static_transform.txt "
+               "(default: camera_link)");
   return parser;
 }
 

@@ -103,6 +103,27 @@ TEST(CommandLineTest, HelpShowsTheEstablishedTextsExactly) {
   EXPECT_NE(help.find(init_help), std::string::npos);
 }
 
+TEST(CommandLineTest, PriorToleranceAndCameraFrameOptions) {
+  const Parsed defaults = parse({});
+  EXPECT_EQ(defaults.settings.w_xy, 1.0);
+  EXPECT_EQ(defaults.settings.ftol, 1e-8);
+  EXPECT_EQ(defaults.settings.gtol, 1e-8);
+  EXPECT_EQ(defaults.settings.camera_frame, "camera_link");
+  const Parsed parsed = parse(
+      {"--w_xy", "0", "--ftol", "1e-15", "--gtol", "1e-12", "--camera_frame", "front_camera"});
+  ASSERT_FALSE(parsed.status);
+  EXPECT_EQ(parsed.settings.w_xy, 0.0);
+  EXPECT_EQ(parsed.settings.ftol, 1e-15);
+  EXPECT_EQ(parsed.settings.gtol, 1e-12);
+  EXPECT_EQ(parsed.settings.camera_frame, "front_camera");
+  const std::string help = parse({"--help"}).out;
+  for (const char* text :
+       {"--w_xy W_XY", "0 lets the motions decide them)", "--ftol FTOL", "--gtol GTOL",
+        "--camera_frame CAMERA_FRAME", "(default: camera_link)"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+  }
+}
+
 TEST(CommandLineTest, OptionsAppearInTableOrder) {
   const std::string help = parse({"-h"}).out;
   std::size_t previous = 0;
@@ -131,7 +152,11 @@ TEST(CommandLineTest, OptionsAppearInTableOrder) {
                              "--calib_num",
                              "--debug",
                              "--log_level",
-                             "--log_file"}) {
+                             "--log_file",
+                             "--w_xy",
+                             "--ftol",
+                             "--gtol",
+                             "--camera_frame"}) {
     const std::size_t at = help.find(std::string("\n  ") + option + " ");
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option;

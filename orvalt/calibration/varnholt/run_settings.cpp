@@ -76,6 +76,10 @@ std::vector<std::string> settings_dump(const RunSettings& s) {
   add("debug", text(s.debug));
   add("log_level", text(s.log_level));
   add("log_file", text(s.log_file));
+  add("w_xy", text(s.w_xy));
+  add("ftol", text(s.ftol));
+  add("gtol", text(s.gtol));
+  add("camera_frame", text(s.camera_frame));
   add("topic_list", text(s.topic_list));
   add("extrinsics_init", text(s.extrinsics_init));
   add("extrinsics_bound", text(s.extrinsics_bound));

@@ -7,7 +7,7 @@
 
 namespace orvalt::calibration {
 
-// The calibration program's settings: the 26 command-line options (named after the option),
+// The calibration program's settings: the 30 command-line options (named after the option),
 // then what the program and each calibrator derive from them. One record lives for the whole
 // program; every calibrator reads it and updates the per-run fields in turn.
 struct RunSettings {
@@ -37,6 +37,12 @@ struct RunSettings {
   bool debug = true;
   std::string log_level = "INFO";
   std::string log_file = "/userdata/calibration.log";
+  // Options beyond the established 26, with defaults that keep earlier command lines as they
+  // were.
+  double w_xy = 1.0;   // weight of the horizontal-translation prior; 0 lets the motions decide
+  double ftol = 1e-8;  // the minimiser's relative decrease tolerance
+  double gtol = 1e-8;  // the minimiser's projected-gradient tolerance
+  std::string camera_frame = "camera_link";  // child frame of the URDF and static transform
 
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;
@@ -50,7 +56,7 @@ struct RunSettings {
 // The topics a run extracts, in the order the bag parser expects them.
 std::vector<std::string> make_topic_list(const RunSettings& settings);
 
-// One line "========= name: value" per field, in the order of the record (the 26 options,
+// One line "========= name: value" per field, in the order of the record (the 30 options,
 // topic_list, extrinsics_init, extrinsics_bound); values in Python's text forms (True, None,
 // 30.0, [0, 1], [(-0.1, 0.1)]).
 std::vector<std::string> settings_dump(const RunSettings& settings);

@@ -61,8 +61,9 @@ class VarnholtProgramTest : public ::testing::Test {
 // degrees and 3 mm leave room for other seeds and platforms. Yaw and the horizontal offset show
 // only as millimetre lever arms between consecutive frames, below the depth noise, and the
 // prior holds tx, ty at their initial values: they stay near the nominal mounting, which the
-// simulator offsets from the truth by 3 degrees and 19 mm, hence 3.5 degrees and 25 mm for the
-// whole transform.
+// simulator offsets from the truth by 19 mm, hence 25 mm for the translation. Turning in place
+// does not determine yaw at all (the camera's translations, whose direction fixes it, vanish),
+// so the minimiser leaves it wherever the noise takes it and the report says so.
 TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
   ASSERT_EQ(simulate_and_calibrate(4.0), 0) << read_text(dir_ / "console.log");
 
@@ -108,7 +109,18 @@ TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
         << "angle " << axis;
   }
   EXPECT_NEAR(json["vec6"][5].get<double>(), truth.vec6[5], 0.003);
-  EXPECT_THAT(result, testing::IsNearRigidTransform(truth.extrinsic_matrix, 3.5, 25.0));
+  EXPECT_LT((result.block<3, 1>(0, 3) - truth.extrinsic_matrix.block<3, 1>(0, 3)).norm(), 0.025);
+
+  const auto report =
+      nlohmann::ordered_json::parse(read_text(run_dir() / "calibration_report.json"));
+  EXPECT_EQ(report["observability"]["rz"]["determination"], "undetermined");
+  EXPECT_EQ(report["observability"]["tx"]["determination"], "prior");
+  EXPECT_EQ(report["observability"]["tz"]["determined_by"], "ground height");
+  EXPECT_NE(log.find("the recording does not determine tx; the result is your initial value "
+                     "0.010 m; record more turning, or measure it"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(run_dir() / "calibration_result.urdf"));
+  EXPECT_TRUE(fs::exists(run_dir() / "static_transform.txt"));
 }
 
 TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
