@@ -54,16 +54,17 @@ class VarnholtProgramTest : public ::testing::Test {
   testing::TempDir dir_{"orvalt_varnholt"};
 };
 
-// Four seconds of driving straight towards the board and back: 53 frames, 52 motion pairs,
-// 11 ground clouds. The floor fixes the camera's tilt and height, and the direction in which
-// the camera sees itself move fixes its yaw: roll, pitch and tz come out within about 0.05
-// degrees and 0.5 mm of the truth, the whole rotation within about 0.2 degrees, so 0.3 degrees,
-// 3 mm and 1 degree leave room for other seeds and platforms. Without turns the horizontal
-// offset shows in no motion, and the prior holds tx, ty at their initial values, which the
-// simulator offsets from the truth by 15 and 12 mm: hence 25 mm for the translation.
+// Four seconds of turning in place in front of the board: 53 frames, 52 motion pairs, 11
+// ground clouds. The floor fixes the camera's tilt and height: roll, pitch and tz come out
+// within a few hundredths of a degree and a fraction of a millimetre of the truth, so 0.3
+// degrees and 3 mm leave room for other seeds and platforms. Yaw and the horizontal offset show
+// only as millimetre lever arms between consecutive frames, below the depth noise, and the
+// prior holds tx, ty at their initial values: they stay near the nominal mounting, which the
+// simulator offsets from the truth by 19 mm, hence 25 mm for the translation. Turning in place
+// does not determine yaw at all (the camera's translations, whose direction fixes it, vanish),
+// so the minimiser leaves it wherever the noise takes it and the report says so.
 TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
-  ASSERT_EQ(simulate_and_calibrate(4.0, "--trajectory straight"), 0)
-      << read_text(dir_ / "console.log");
+  ASSERT_EQ(simulate_and_calibrate(4.0), 0) << read_text(dir_ / "console.log");
 
   for (const char* entry :
        {"QuillonNode_rectify_left_image", "QuillonNode_quillon_depth",
