@@ -97,8 +97,9 @@ class VarnholtOptimizer {
   // Then the minimiser restarts from its stopping point until a fresh pass moves no parameter
   // by more than 1e-6 (minimize_lbfgsb_until_settled), so the result is checked rather than
   // hoped to be still; a line search that fails in the rounding noise at the minimum is
-  // settled the same way. cfg.gtol bounds the projected gradient as before. fun, jac, the log
-  // lines and the gradient grade are the unscaled objective's.
+  // followed by a pass with central-difference gradients and counts as converged when that
+  // cannot move either. cfg.gtol bounds the projected gradient as before. Nothing is rescaled:
+  // fun, jac, the log lines and the gradient grade are the objective's own.
   std::pair<Vector6d, MinimizeResult> optimize(const CalibOptimizerConfig& cfg,
                                                const std::optional<Vector6d>& initial_vec6 = {});
 
