@@ -56,8 +56,9 @@ struct CalibrationSetting {
   std::string name;  // as the report shows it
   std::string slug;  // file-name safe
   bool all_board_ids = false;
+  double w_xy = 1.0;  // weight of the horizontal prior
 };
-// The program's defaults, then every tag of the board as target.
+// The program's defaults, then the horizontal prior off with every tag of the board as target.
 const std::vector<CalibrationSetting>& calibration_settings();
 
 // The calibration program's settings for one run of `bag_dir` into `run_dir`: its defaults

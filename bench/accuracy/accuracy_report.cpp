@@ -206,13 +206,22 @@ std::string advice(const std::vector<ConditionStatistics>& table) {
         poor->methods[kDefaults].parameters[kRz].max_abs, defaults, poor_yaw, free_setting,
         base_motion.duration, base_motion.yaw_span,
         base->methods[kDefaults].parameters[kRz].max_abs, base_yaw, free_setting, poor_xy, base_xy);
-    text += poor_yaw > 1.5 * base_yaw || poor_xy > 1.5 * base_xy
-                ? fmt::format(
-                      "Turn in place by about {:.0f} degrees to each side, both ways, as "
-                      "the default drive does.\n",
-                      base_motion.yaw_span / 2)
-                : "Even little turning determined yaw here, but turning both ways costs nothing "
-                  "and guards against it.\n";
+    const bool yaw_worse = poor_yaw > 1.5 * base_yaw;
+    const bool xy_worse = poor_xy > 1.5 * base_xy;
+    if (yaw_worse || xy_worse) {
+      text += fmt::format(
+          "Too little turning cost {} (the gentle recording is also half as long; the next point "
+          "shows what length alone does). Turn in place by about {:.0f} degrees to each side, "
+          "both ways, as the default drive does.\n",
+          yaw_worse && xy_worse ? "yaw and the horizontal offset"
+          : yaw_worse           ? "yaw"
+                                : "the horizontal offset (tx, ty)",
+          base_motion.yaw_span / 2);
+    } else {
+      text +=
+          "Even little turning determined yaw and the horizontal offset here, but turning both "
+          "ways costs nothing and guards against it.\n";
+    }
   }
 
   if (const ConditionStatistics* longer = find(table, "default_noise_long_motion")) {
@@ -328,14 +337,17 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
       "Each recording is a `simulate_recording` bag with its ground truth: the default scene "
       "(a 2 x 5 AprilGrid of 0.15 m tags 1 m ahead), the default true mounting ({}) and the "
       "calibration's default initial value ({}), colour, "
-      "depth and clouds at {:g} Hz (a third of the default 15 Hz, so that the evaluation fits "
-      "in 20 minutes; consecutive frames are three times as far apart). Seeds 1 to {} are used "
+      "depth and clouds at {:g} Hz instead of the simulator's {:g} Hz, so that the evaluation "
+      "fits in 20 minutes (consecutive frames are {:.2g} times as far apart). Seeds 1 to {} are "
+      "used "
       "for every condition, so conditions differ only in what they vary. Conditions vary one "
       "thing at a time from the default recording:\n\n"
       "| condition | noise | drive | length | heading span | driven | turned |\n"
       "|---|---|---|---|---|---|---|\n",
       mounting_text(simulation::SimulationOptions().extrinsic),
-      mounting_text(calibration::RunSettings().init_extrinsics, false), camera_rate(), facts.seeds);
+      mounting_text(calibration::RunSettings().init_extrinsics, false), camera_rate(),
+      simulation::SimulationOptions().camera_rate,
+      simulation::SimulationOptions().camera_rate / camera_rate(), facts.seeds);
   for (const ConditionStatistics& statistics : table) {
     const MotionFacts motion = motion_facts(statistics.condition.motion);
     text += fmt::format("| {} | {} | {} | {:.0f} s | {:.0f} deg | {:.1f} m | {:.0f} deg |\n",
@@ -349,10 +361,10 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
       "Methods, each on every recording:\n\n"
       "- `varnholt, defaults`: the calibration program's pipeline (`CameraBaseCalibrator`, the "
       "same code the `varnholt` program runs) with its default options.\n"
-      "- `varnholt, all ids`: the same with every tag of the board as target (`--target_ids " +
+      "- `varnholt, w_xy 0, all ids`: the same with the horizontal prior switched off "
+      "(`--w_xy 0`) and every tag of the board as target (`--target_ids " +
       board_ids_text() +
-      "`). The program has no option for the weight of its horizontal prior yet (`--w_xy`), "
-      "so this setting keeps the prior on tx and ty.\n"
+      "`).\n"
       "- `solve_axxb_linear` (ours) and OpenCV's `cv::calibrateHandEye` with the methods Tsai, "
       "Park, Horaud, Andreff and Daniilidis, on the motion pairs the default run accepted. "
       "OpenCV takes station poses (gripper to base, target to camera) and forms a motion from "
@@ -364,8 +376,10 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
       "tx, ty, tz in millimetres). Cells read mean ± standard deviation (largest magnitude); "
       "pairs are the motion pairs accepted (for the solvers: given, as a mean over the "
       "recordings); run time is the mean wall time of one calibration with another running "
-      "beside it, and CPU its processor time over all threads. A recording at 15 Hz has three "
-      "times the frames and takes about three times as long.\n\n"
+      "beside it, and CPU its processor time over all threads. A recording at the default rate "
+      "has " +
+      fmt::format("{:.2g}", simulation::SimulationOptions().camera_rate / camera_rate()) +
+      " times the frames and takes about as many times as long.\n\n"
       "## Results per condition\n\n";
   for (const ConditionStatistics& statistics : table) {
     text += "### " + condition_title(statistics.condition) + "\n\n";
