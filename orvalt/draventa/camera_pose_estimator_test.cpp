@@ -131,18 +131,18 @@ TEST(CameraPoseEstimatorTest, OneFullTagIsEnoughAndIdenticalFramesGiveIdentity) 
   EXPECT_THAT(motion.T, EigenNear(Eigen::Matrix4d::Identity(), 1e-12));
 }
 
-TEST(CameraPoseEstimatorTest, BackProjectsWholePixelsIntoForwardLeftUpAxes) {
+TEST(CameraPoseEstimatorTest, BackProjectsSubPixelPointsWithTheNearestPixelsDepth) {
   const auto estimator = make_estimator();
   cv::Mat depth = constant_depth(2000);
-  depth.at<std::uint16_t>(190, 420) = 2500;
+  depth.at<std::uint16_t>(190, 420) = 3000;  // where truncation would look
+  depth.at<std::uint16_t>(191, 421) = 2500;  // the nearest pixel
   TagPoints uv(2, 2);
   uv << 420.7f, 190.9f, 320.0f, 240.0f;
   const Points3d points = estimator._back_project_tag_points(uv, depth);
   ASSERT_EQ(points.rows(), 2);
-  // The sub-pixel part is dropped: (420, 190) at 2.5 m.
   EXPECT_NEAR(points(0, 0), 2.5, 1e-7);
-  EXPECT_NEAR(points(0, 1), -(420 - 320) * 2.5 / 500.0, 1e-7);
-  EXPECT_NEAR(points(0, 2), -(190 - 240) * 2.5 / 500.0, 1e-7);
+  EXPECT_NEAR(points(0, 1), -(420.7f - 320) * 2.5 / 500.0, 1e-7);
+  EXPECT_NEAR(points(0, 2), -(190.9f - 240) * 2.5 / 500.0, 1e-7);
   EXPECT_THAT(Eigen::RowVector3d(points.row(1)), EigenNear(Eigen::RowVector3d(2, 0, 0), 1e-12));
 }
 
@@ -156,8 +156,8 @@ TEST(CameraPoseEstimatorTest, TruncatesTowardZeroAndNeverReadsOutsideTheImage) {
   };
   const float w = static_cast<float>(kCamera.width);
   const float h = static_cast<float>(kCamera.height);
-  EXPECT_EQ(rows_for(w - 0.2f, 10), 1);  // truncated to width - 1
-  EXPECT_EQ(rows_for(-0.5f, 10), 1);     // truncated to 0
+  EXPECT_EQ(rows_for(w - 0.2f, 10), 1);  // inside: depth of pixel width - 1
+  EXPECT_EQ(rows_for(-0.5f, 10), 1);     // inside: depth of pixel 0
   EXPECT_EQ(rows_for(-1.0f, 10), 0);
   EXPECT_EQ(rows_for(w, 10), 0);
   EXPECT_EQ(rows_for(10, h - 0.2f), 1);
@@ -273,7 +273,7 @@ TEST(CameraPoseEstimatorTest, AlignmentNeverReturnsAReflection) {
 // A fronto-parallel board at 2 m; the camera moves 1 m forward, rolls 90 degrees about its
 // forward axis and shifts sideways. Every corner then lands on a whole pixel in both frames
 // (offsets from the principal point double and swap axes) and every depth is a whole
-// millimetre, so the truncating back-projection sees the exact corners.
+// millimetre, so the back-projection sees the exact corners.
 TEST(CameraPoseEstimatorTest, RoundTripOnWholePixelsIsExact) {
   BoardOptions board;
   board.origin_x = -0.152;
@@ -298,9 +298,8 @@ TEST(CameraPoseEstimatorTest, RoundTripOnWholePixelsIsExact) {
   EXPECT_THAT(motion.T, EigenNear(camera2_from_camera1.matrix(), 1e-6));
 }
 
-// A tilted board and a general motion, depth rounded to whole millimetres and corners
-// truncated to whole pixels (up to 3 mm across at 1.5 m): measured 0.02 degrees and 0.5 mm,
-// as the errors of the 150 points mostly average out; the bound leaves a factor of 4.
+// A tilted board and a general motion, depth rounded to whole millimetres and read at the
+// nearest pixel: the errors of the 150 points mostly average out.
 TEST(CameraPoseEstimatorTest, RoundTripWithQuantisedDepthIsClose) {
   BoardOptions board;
   board.rows = 5;

@@ -19,15 +19,17 @@ BoardView render_board(const PinholeCamera& camera, const BoardOptions& board,
       const double x0 = board.origin_x + col * board.pitch;
       const double y0 = board.origin_y + row * board.pitch;
       const double s = board.tag_size;
-      const Eigen::Vector3d corners[4] = {
-          {x0, y0, 0}, {x0 + s, y0, 0}, {x0 + s, y0 + s, 0}, {x0, y0 + s, 0}};
+      const Eigen::Vector3d points_on_board[5] = {{x0, y0, 0},
+                                                  {x0 + s, y0, 0},
+                                                  {x0 + s, y0 + s, 0},
+                                                  {x0, y0 + s, 0},
+                                                  {x0 + s / 2, y0 + s / 2, 0}};
       apriltag::TagPoints points(5, 2);
-      for (int k = 0; k < 4; ++k) {
-        const Eigen::Vector3d p = camera_from_board * corners[k];
+      for (int k = 0; k < 5; ++k) {
+        const Eigen::Vector3d p = camera_from_board * points_on_board[k];
         points(k, 0) = static_cast<float>(camera.fx * -p.y() / p.x() + camera.cx);
         points(k, 1) = static_cast<float>(camera.fy * -p.z() / p.x() + camera.cy);
       }
-      points.row(4) = points.topRows<4>().colwise().mean();
       view.tags.emplace_back(row * board.cols + col, points);
     }
   }

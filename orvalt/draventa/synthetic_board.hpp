@@ -29,7 +29,7 @@ struct BoardOptions {
 };
 
 struct BoardView {
-  apriltag::TagMap tags;  // every tag, corners clockwise from top-left, then their mean
+  apriltag::TagMap tags;  // every tag, corners clockwise from top-left, then its centre
   cv::Mat depth;          // CV_16U millimetres, the board plane's depth at every pixel
 };
 

@@ -1,9 +1,11 @@
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
+#include <Eigen/Geometry>
 #include <opencv2/aruco.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -35,6 +37,22 @@ const std::pair<const char*, cv::aruco::PREDEFINED_DICTIONARY_NAME> kDictionarie
     {"DICT_APRILTAG_36h10", cv::aruco::DICT_APRILTAG_36h10},
     {"DICT_APRILTAG_36h11", cv::aruco::DICT_APRILTAG_36h11},
 };
+
+// The image of the tag's centre: where its diagonals cross. Perspective keeps that point on
+// the printed centre in every view, whereas the corners' mean drifts off it as the tag turns
+// away, so only the crossing can be paired across frames like a corner.
+Eigen::RowVector2f diagonal_crossing(const TagPoints& corners) {
+  const auto homogeneous = [&](int k) {
+    return Eigen::Vector3d(corners(k, 0), corners(k, 1), 1.0);
+  };
+  const Eigen::Vector3d crossing =
+      homogeneous(0).cross(homogeneous(2)).cross(homogeneous(1).cross(homogeneous(3)));
+  // Parallel diagonals (a degenerate quad) have no crossing.
+  if (!(std::abs(crossing.z()) > 1e-9 * crossing.norm())) {
+    return corners.topRows(4).colwise().mean();
+  }
+  return (crossing.head<2>() / crossing.z()).cast<float>().transpose();
+}
 
 int resolve_dictionary(const std::string& tag_family) {
   const std::string name = "DICT_" + tag_family;
@@ -137,7 +155,7 @@ std::optional<TagMap> AprilgridCornerDetect::detect(const cv::Mat& image) {
     }
     TagPoints points(5, 2);
     for (int k = 0; k < 4; ++k) points.row(k) << corners[i][k].x, corners[i][k].y;
-    points.row(4) = points.topRows(4).colwise().mean();
+    points.row(4) = diagonal_crossing(points);
     const auto existing = std::find_if(corner_dict.begin(), corner_dict.end(),
                                        [id](const auto& entry) { return entry.first == id; });
     if (existing != corner_dict.end()) {

@@ -172,6 +172,13 @@ std::optional<Vector6d> sandwich_sigmas(const Matrix6d& H, const Matrix6d& M,
   return sigmas;
 }
 
+// A result on the edge of its search range was decided by the bound, not by the data: they
+// would have taken it further, and the curvature there says nothing about its uncertainty.
+bool on_edge(double value, double low, double high) {
+  const double tolerance = 1e-9 * (high - low);
+  return value <= low + tolerance || value >= high - tolerance;
+}
+
 }  // namespace
 
 std::string determination_name(Determination determination) {
@@ -210,7 +217,8 @@ ObservabilityReport analyze_observability(const VarnholtOptimizer& optimizer,
       finding.determination = Determination::kBounds;
     } else if (finding.curvature[3] > kPriorDominance * std::max(data, 0.0)) {
       finding.determination = Determination::kPrior;
-    } else if (0.5 * data * half_range[i] * half_range[i] <= cfg.ftol * objective) {
+    } else if (0.5 * data * half_range[i] * half_range[i] <= cfg.ftol * objective ||
+               on_edge(vec6(i), low, high)) {
       finding.determination = Determination::kUndetermined;
     } else {
       free.push_back(i);

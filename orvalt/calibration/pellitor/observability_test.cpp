@@ -161,6 +161,28 @@ TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
   EXPECT_THAT(lines[6], HasSubstr("mm, determined by ground height"));
 }
 
+// The data pull rz past its range: the bound decides it, whatever its curvature says.
+TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsUndetermined) {
+  const SyntheticProblem problem = make_synthetic_problem(noisy(7));
+  TempDir dir;
+  write_ground_clouds(problem.camera_ground_points, dir.path());
+  std::vector<std::vector<double>> bounds = kBounds;
+  const Vector6d truth = SyntheticProblemOptions().true_vec6;
+  bounds[2] = {truth(2) + 0.05, truth(2) + 0.5};
+  Vector6d start = truth;
+  start(2) += 0.2;
+  VarnholtOptimizer optimizer({problem.A_list.begin(), problem.A_list.end()},
+                              {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
+                              start);
+  const CalibOptimizerConfig cfg = quiet(0.0);
+  const Vector6d x = optimizer.optimize(cfg).first;
+  ASSERT_DOUBLE_EQ(x(2), bounds[2][0]);
+  const ObservabilityReport report = analyze_observability(optimizer, cfg, x);
+  EXPECT_EQ(report.parameters[2].determination, Determination::kUndetermined);
+  EXPECT_THAT(report.parameters[2].message, HasSubstr("the recording does not determine rz"));
+  EXPECT_EQ(report.parameters[0].determination, Determination::kData);
+}
+
 Eigen::Matrix4d turn_and_move(double yaw_degrees, double forward) {
   Eigen::Matrix4d A = Eigen::Matrix4d::Identity();
   A.block<3, 3>(0, 0) =

@@ -61,8 +61,9 @@ class VarnholtProgramTest : public ::testing::Test {
 // only as millimetre lever arms between consecutive frames, below the depth noise, and the
 // prior holds tx, ty at their initial values: they stay near the nominal mounting, which the
 // simulator offsets from the truth by 19 mm, hence 25 mm for the translation. Turning in place
-// does not determine yaw at all (the camera's translations, whose direction fixes it, vanish),
-// so the minimiser leaves it wherever the noise takes it and the report says so.
+// does not determine yaw on its own: the camera circles the base, and the circle fixes yaw only
+// together with the horizontal offset, which the prior holds 28 degrees off the true
+// direction; the minimiser takes yaw to the edge of its range and the report says so.
 TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
   ASSERT_EQ(simulate_and_calibrate(4.0), 0) << read_text(dir_ / "console.log");
 
