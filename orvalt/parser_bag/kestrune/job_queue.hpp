@@ -9,15 +9,21 @@
 
 namespace orvalt::parser_bag {
 
-// An unbounded FIFO queue that counts unfinished jobs, so that a producer can wait until
-// every job it put has been finished (as Python's queue.Queue with task_done and join).
-// close() lets the consumer take what is left and then ends its loop.
+// A FIFO queue of at most `capacity` waiting jobs that counts unfinished jobs, so that a
+// producer can wait until every job it put has been finished (as Python's queue.Queue with
+// maxsize, task_done and join). close() lets the consumer take what is left and then ends
+// its loop.
 template <class Job>
 class JobQueue {
  public:
+  explicit JobQueue(std::size_t capacity) : capacity_(capacity) {}
+
+  // Waits while the queue is full, so that a producer faster than its consumer holds only
+  // `capacity` jobs in memory.
   void put(Job job) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return jobs_.size() < capacity_; });
       jobs_.push_back(std::move(job));
       ++unfinished_;
     }
@@ -26,11 +32,15 @@ class JobQueue {
 
   // Waits for a job; std::nullopt once the queue is closed and empty.
   std::optional<Job> take() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !jobs_.empty() || closed_; });
-    if (jobs_.empty()) return std::nullopt;
-    Job job = std::move(jobs_.front());
-    jobs_.pop_front();
+    std::optional<Job> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return !jobs_.empty() || closed_; });
+      if (jobs_.empty()) return std::nullopt;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    changed_.notify_all();
     return job;
   }
 
@@ -60,6 +70,7 @@ class JobQueue {
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
+  const std::size_t capacity_;
   std::deque<Job> jobs_;
   std::size_t unfinished_ = 0;
   bool closed_ = false;

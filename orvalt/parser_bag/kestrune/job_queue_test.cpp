@@ -12,7 +12,7 @@ namespace orvalt::parser_bag {
 namespace {
 
 TEST(JobQueueTest, OneConsumerGetsJobsInOrderAndJoinWaitsForTheLast) {
-  JobQueue<int> queue;
+  JobQueue<int> queue(100);
   std::vector<int> done;
   std::thread consumer([&] {
     while (auto job = queue.take()) {
@@ -32,7 +32,7 @@ TEST(JobQueueTest, OneConsumerGetsJobsInOrderAndJoinWaitsForTheLast) {
 }
 
 TEST(JobQueueTest, CloseHandsOutWhatIsLeftBeforeEndingTheConsumer) {
-  JobQueue<int> queue;
+  JobQueue<int> queue(100);
   for (int i = 0; i < 5; ++i) queue.put(i);
   queue.close();
   int taken = 0;
@@ -44,7 +44,7 @@ TEST(JobQueueTest, CloseHandsOutWhatIsLeftBeforeEndingTheConsumer) {
 }
 
 TEST(JobQueueTest, JoinCountsJobsThatAreTakenButNotYetDone) {
-  JobQueue<int> queue;
+  JobQueue<int> queue(100);
   queue.put(1);
   ASSERT_TRUE(queue.take().has_value());
   std::atomic<bool> joined{false};
@@ -57,6 +57,24 @@ TEST(JobQueueTest, JoinCountsJobsThatAreTakenButNotYetDone) {
   queue.task_done();
   waiter.join();
   EXPECT_TRUE(joined);
+}
+
+TEST(JobQueueTest, PutWaitsWhileTheQueueIsFull) {
+  JobQueue<int> queue(2);
+  queue.put(1);
+  queue.put(2);
+  std::atomic<bool> put_third{false};
+  std::thread producer([&] {
+    queue.put(3);
+    put_third = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(put_third);
+  EXPECT_EQ(queue.take(), 1);
+  producer.join();
+  EXPECT_TRUE(put_third);
+  EXPECT_EQ(queue.take(), 2);
+  EXPECT_EQ(queue.take(), 3);
 }
 
 }  // namespace
