@@ -20,11 +20,12 @@ using testing::TempDir;
 const std::vector<std::vector<double>> kBounds = {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5},
                                                   {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}};
 
-VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init) {
+VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init,
+                       const std::vector<std::vector<double>>& bounds = kBounds) {
   TempDir dir;
   write_ground_clouds(problem.camera_ground_points, dir.path());
   return VarnholtOptimizer({problem.A_list.begin(), problem.A_list.end()},
-                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), kBounds,
+                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
                            init);
 }
 
@@ -139,15 +140,10 @@ TEST(ObservabilityTest, SigmasMatchTheSpreadOfErrorsOverSeeds) {
 }
 
 TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
-  const SyntheticProblem problem = make_synthetic_problem(noisy(6));
-  TempDir dir;
-  write_ground_clouds(problem.camera_ground_points, dir.path());
   std::vector<std::vector<double>> bounds = kBounds;
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
   bounds[0] = {truth(0), truth(0)};
-  VarnholtOptimizer optimizer({problem.A_list.begin(), problem.A_list.end()},
-                              {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
-                              truth);
+  VarnholtOptimizer optimizer = make(make_synthetic_problem(noisy(6)), truth, bounds);
   const CalibOptimizerConfig cfg = quiet(0.0);
   const ObservabilityReport report =
       analyze_observability(optimizer, cfg, optimizer.optimize(cfg).first);
@@ -163,17 +159,12 @@ TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
 
 // The data pull rz past its range: the bound decides it, whatever its curvature says.
 TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsUndetermined) {
-  const SyntheticProblem problem = make_synthetic_problem(noisy(7));
-  TempDir dir;
-  write_ground_clouds(problem.camera_ground_points, dir.path());
   std::vector<std::vector<double>> bounds = kBounds;
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
   bounds[2] = {truth(2) + 0.05, truth(2) + 0.5};
   Vector6d start = truth;
   start(2) += 0.2;
-  VarnholtOptimizer optimizer({problem.A_list.begin(), problem.A_list.end()},
-                              {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
-                              start);
+  VarnholtOptimizer optimizer = make(make_synthetic_problem(noisy(7)), start, bounds);
   const CalibOptimizerConfig cfg = quiet(0.0);
   const Vector6d x = optimizer.optimize(cfg).first;
   ASSERT_DOUBLE_EQ(x(2), bounds[2][0]);
