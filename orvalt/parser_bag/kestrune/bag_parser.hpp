@@ -97,9 +97,9 @@ std::string topic_dir_name(const std::string& topic);
 // first camera intrinsics as camera_info.yaml in their topic's directory, and, when `debug`,
 // every matched pose in save_dir/odom_pose.csv.
 // Construction wipes and recreates the topic directories (throws common::FileNotFoundError
-// when `save_dir` is not a directory) and starts three save workers (colour, depth, point
-// cloud), each fed by its own bounded queue; destruction writes whatever is still queued
-// and stops them. One parse_bag call per parser.
+// when `save_dir` is not a directory) and starts four save workers (two for colour, one each
+// for depth and point clouds) fed by one bounded queue per kind; destruction writes whatever
+// is still queued and stops them. One parse_bag call per parser.
 class BagParser {
  public:
   BagParser(std::vector<std::string> topic_list, std::string global_frame, std::string base_frame,
@@ -199,8 +199,9 @@ class BagParser {
   int save_point_cloud_frame_num_ = 0;
   std::optional<CameraInfoRecord> camera_info_;
 
-  // Encoding PNG files is slower than reading the bag: unbounded queues held most of a long
-  // recording in memory (2.9 GiB for 60 s). 32 waiting messages per writer keep it busy.
+  // Encoding PNG files is slower than reading the bag: unbounded queues held a long
+  // recording's images in memory (a 60 s recording's calibration peaked at 2.9 GiB, 1.7
+  // GiB with these bounds). 32 waiting messages per queue keep the writers busy.
   static constexpr std::size_t kQueueCapacity = 32;
   JobQueue<ImageJob> save_depth_queue_{kQueueCapacity};
   JobQueue<ImageJob> save_color_queue_{kQueueCapacity};
