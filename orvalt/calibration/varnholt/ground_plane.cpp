@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include <fmt/format.h>
+#include <omp.h>
 #include <open3d/geometry/BoundingVolume.h>
 #include <open3d/geometry/PointCloud.h>
 #include <open3d/io/PointCloudIO.h>
@@ -20,6 +21,20 @@ constexpr int kRansacPoints = 3;
 constexpr int kRansacIterations = 1000;
 constexpr int kRansacSeed = 42;
 constexpr int kMinGroundClouds = 3;
+
+// Open3D 0.16 draws the RANSAC samples from its seeded generator on several OpenMP threads,
+// in whatever order they happen to run, so the same cloud gave other inliers from run to run
+// (later Open3D releases fixed this). On one thread the seeded fit repeats exactly.
+class OneOpenMpThread {
+ public:
+  OneOpenMpThread() : previous_(omp_get_max_threads()) { omp_set_num_threads(1); }
+  ~OneOpenMpThread() { omp_set_num_threads(previous_); }
+  OneOpenMpThread(const OneOpenMpThread&) = delete;
+  OneOpenMpThread& operator=(const OneOpenMpThread&) = delete;
+
+ private:
+  int previous_;
+};
 
 bool ends_with(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
@@ -57,6 +72,7 @@ std::pair<bool, bool> crop_and_estimate_plane_points(const std::string& pc_path,
                     "impossible to perform plane fitting",
                     n, kMinCroppedPoints));
   }
+  const OneOpenMpThread one_thread;
   open3d::utility::random::Seed(kRansacSeed);
   const auto [plane, inliers] =
       cropped->SegmentPlane(dist_threshold, kRansacPoints, kRansacIterations);
