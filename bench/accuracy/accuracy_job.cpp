@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bench/accuracy/hand_eye_solvers.hpp"
+#include "bench/support/bench_support.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 #include "orvalt/simulation/ground_truth.hpp"
@@ -24,12 +25,6 @@ double wall_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-double cpu_now() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
 // Runs `estimate` and records its errors against `truth`, its time, or why it failed.
 MethodOutcome measure(const std::string& method, int pairs, const calibration::Vector6d& truth,
                       const std::function<calibration::Vector6d()>& estimate) {
@@ -37,7 +32,7 @@ MethodOutcome measure(const std::string& method, int pairs, const calibration::V
   outcome.method = method;
   outcome.pairs = pairs;
   const double wall_start = wall_now();
-  const double cpu_start = cpu_now();
+  const double cpu_start = process_cpu_seconds();
   try {
     const calibration::Vector6d vec6 = estimate();
     outcome.errors = parameter_errors(vec6, truth);
@@ -49,7 +44,7 @@ MethodOutcome measure(const std::string& method, int pairs, const calibration::V
     outcome.error.erase(outcome.error.find_last_not_of(" \n") + 1);
   }
   outcome.wall_seconds = wall_now() - wall_start;
-  outcome.cpu_seconds = cpu_now() - cpu_start;
+  outcome.cpu_seconds = process_cpu_seconds() - cpu_start;
   return outcome;
 }
 

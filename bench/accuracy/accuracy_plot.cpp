@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 #include <mgl2/mgl.h>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/visual/ferrimond/mathgl_text.hpp"
 
 namespace orvalt::bench {
@@ -24,12 +25,6 @@ constexpr const char* kColours[] = {"b", "{x00A000}", "k", "r", "m", "{xFF8000}"
 
 double log_floor(double value) { return std::pow(10.0, std::floor(std::log10(value))); }
 double log_ceil(double value) { return std::pow(10.0, std::ceil(std::log10(value))); }
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
-}
 
 void draw_panel(mglGraph& figure, const ConditionStatistics& statistics, std::size_t parameter) {
   const std::size_t methods = statistics.methods.size();

@@ -15,6 +15,7 @@
 
 #include <fmt/core.h>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/common/progress_bar.hpp"
@@ -25,37 +26,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using orvalt::bench::Clock;
+using orvalt::bench::median;
+using orvalt::bench::ScratchDir;
+using orvalt::bench::seconds_since;
 using orvalt::ros2::Bytes;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-class ScratchDir {
- public:
-  explicit ScratchDir(const fs::path& parent) {
-    std::string pattern = (parent / "orvalt_bench_bag_read_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("Cannot create a temporary directory under " + parent.string());
-    }
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Camera-like frames: smooth gradients with sensor noise in the low bits, so that the chunk
 // compression of MCAP sees what it would see in a real recording.
@@ -110,7 +85,7 @@ Figures measure(const std::string& storage, const fs::path& parent, std::uintmax
                 int runs) {
   const std::vector<Bytes> frames = camera_frames(16, 640, 480);
   const std::uintmax_t message_count = (target_bytes + frames[0].size() - 1) / frames[0].size();
-  ScratchDir scratch(parent);
+  ScratchDir scratch(parent, "orvalt_bench_bag_read");
   const fs::path bag = scratch.path() / ("bench_" + storage);
   Figures figures;
 

@@ -27,6 +27,7 @@
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/calibration/varnholt/extrinsic_comparison.hpp"
 #include "orvalt/common/argument_parser.hpp"
@@ -40,39 +41,13 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using orvalt::bench::Clock;
+using orvalt::bench::median;
+using orvalt::bench::ScratchDir;
+using orvalt::bench::seconds_since;
 
 constexpr double kTimeTarget = 1.5;                // total within 1.5 x of the baseline
 constexpr double kMemoryTarget = 2.0 * (1 << 30);  // peak memory under 2 GiB
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-class ScratchDir {
- public:
-  explicit ScratchDir(const fs::path& parent) {
-    std::string pattern = (parent / "orvalt_bench_calibrate_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("Cannot create a temporary directory under " + parent.string());
-    }
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 struct ProgramRun {
   int status = -1;
@@ -191,7 +166,7 @@ int main(int argc, char** argv) {
   orvalt::common::configure_console_logging(spdlog::level::warn);
 
   try {
-    ScratchDir scratch(work_dir);
+    ScratchDir scratch(work_dir, "orvalt_bench_calibrate");
     const fs::path datasets = scratch.path() / "datasets";
     fs::create_directories(datasets);
     orvalt::simulation::SimulationOptions options;

@@ -4,18 +4,17 @@
 // evaluation cannot avoid when done plainly, mapping every ground point into the base frame
 // and one thin SVD per cloud.
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include <fmt/format.h>
 #include <Eigen/SVD>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
@@ -23,42 +22,24 @@
 
 namespace {
 
+using orvalt::bench::Clock;
+using orvalt::bench::median;
+using orvalt::bench::ScratchDir;
+using orvalt::bench::seconds_since;
 using orvalt::calibration::Points3d;
 using orvalt::calibration::TransformUtils;
 using orvalt::calibration::Vector6d;
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
 
 // Seconds of one call of `work`, the median of `repeats` calls.
 double median_seconds(int repeats, const std::function<void()>& work) {
   std::vector<double> seconds;
   for (int i = 0; i < repeats; ++i) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     work();
-    seconds.push_back(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    seconds.push_back(seconds_since(start));
   }
   return median(seconds);
 }
-
-// A fresh directory under the system's temporary folder, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device device;
-    path_ = std::filesystem::temp_directory_path() / fmt::format("orvalt_bench_{}", device());
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace
 
@@ -86,7 +67,7 @@ int main(int argc, char** argv) {
   Vector6d start = options.true_vec6;
   start += (Vector6d() << 0.03, -0.03, 0.03, 0.0, 0.0, 0.02).finished();
 
-  const ScratchDir dir;
+  const ScratchDir dir(std::filesystem::temp_directory_path(), "orvalt_bench_optimize");
   orvalt::calibration::write_ground_clouds(problem.camera_ground_points, dir.path());
   orvalt::calibration::VarnholtOptimizer optimizer(
       {problem.A_list.begin(), problem.A_list.end()},

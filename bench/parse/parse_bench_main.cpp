@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +19,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -31,6 +29,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/parser_bag/hollisk/hollisk.hpp"
@@ -46,7 +45,12 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace ros2 = orvalt::ros2;
-using Clock = std::chrono::steady_clock;
+using orvalt::bench::Clock;
+using orvalt::bench::median;
+using orvalt::bench::process_cpu_seconds;
+using orvalt::bench::ScratchDir;
+using orvalt::bench::seconds_since;
+using orvalt::bench::thread_cpu_seconds;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -57,48 +61,6 @@ const std::string kColourTopic = "/camera/color/image_rect";
 const std::string kDepthTopic = "/camera/depth/image_rect";
 const std::string kCloudTopic = "/camera/depth/points";
 const std::string kInfoTopic = "/camera/depth/camera_info";
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double cpu_seconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double thread_cpu_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-class ScratchDir {
- public:
-  explicit ScratchDir(const fs::path& parent) {
-    std::string pattern = (parent / "orvalt_bench_parse_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("Cannot create a temporary directory under " + parent.string());
-    }
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // --- the recording --------------------------------------------------------------------------
 
@@ -246,18 +208,18 @@ Recorded write_recording(const fs::path& bag, const std::string& storage, int fr
 
 // Reindexes the one bag under `input` into `output`.
 std::string phase_reindex(const fs::path& input, const fs::path& output) {
-  const double cpu_start = cpu_seconds();
+  const double cpu_start = process_cpu_seconds();
   const auto start = Clock::now();
   const orvalt::parser_bag::Hollisk hollisk(input, output);
   const double wall = seconds_since(start);
   if (hollisk.bag_file_paths().size() != 1) throw std::runtime_error("the reindex failed");
-  return fmt::format("wall={} cpu={}", wall, cpu_seconds() - cpu_start);
+  return fmt::format("wall={} cpu={}", wall, process_cpu_seconds() - cpu_start);
 }
 
 // Parses `input` into `output`, every file written.
 std::string phase_parse(const fs::path& input, const fs::path& output) {
   fs::create_directories(output);
-  const double cpu_start = cpu_seconds();
+  const double cpu_start = process_cpu_seconds();
   const auto start = Clock::now();
   int parsed = 0;
   bool ok = false;
@@ -270,7 +232,7 @@ std::string phase_parse(const fs::path& input, const fs::path& output) {
   }
   const double wall = seconds_since(start);
   if (!ok) throw std::runtime_error("the parse failed");
-  return fmt::format("wall={} cpu={} messages={}", wall, cpu_seconds() - cpu_start, parsed);
+  return fmt::format("wall={} cpu={} messages={}", wall, process_cpu_seconds() - cpu_start, parsed);
 }
 
 // The images of `input` as the parser converts them, then written as PNG with its settings:
@@ -388,7 +350,7 @@ struct Figures {
 };
 
 void measure(const std::string& storage, const fs::path& parent, int frames, int runs) {
-  ScratchDir scratch(parent);
+  ScratchDir scratch(parent, "orvalt_bench_parse");
   const fs::path inputs = scratch.path() / "bags";
   const fs::path bag = inputs / ("recording_" + storage);
   fs::create_directories(inputs);

@@ -1,7 +1,6 @@
 // How long simulate_recording takes to write a recording (60 s at the default rates unless told
 // otherwise) and how large it is on disk, with the share of each stage of a frame.
 #include <stdlib.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include <fmt/core.h>
 
+#include "bench/support/bench_support.hpp"
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/simulation/point_cloud_synthesis.hpp"
@@ -22,46 +22,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using orvalt::bench::Clock;
+using orvalt::bench::median;
+using orvalt::bench::process_cpu_seconds;
+using orvalt::bench::ScratchDir;
+using orvalt::bench::seconds_since;
+using orvalt::bench::thread_cpu_seconds;
 using orvalt::simulation::SimulationOptions;
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-// CPU seconds of this thread: on a shared machine, wall time also counts other processes.
-double thread_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return now.tv_sec + now.tv_nsec * 1e-9;
-}
-
-double process_seconds() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return now.tv_sec + now.tv_nsec * 1e-9;
-}
-
-class ScratchDir {
- public:
-  explicit ScratchDir(const fs::path& parent) {
-    std::string pattern = (parent / "orvalt_bench_simulate_XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("Cannot create a temporary directory under " + parent.string());
-    }
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::uintmax_t directory_bytes(const fs::path& directory) {
   std::uintmax_t bytes = 0;
@@ -78,12 +45,12 @@ struct Run {
 Run write_once(SimulationOptions options, const fs::path& directory) {
   options.output = (directory / "recording").string();
   const auto start = Clock::now();
-  const double cpu_start = process_seconds();
+  const double cpu_start = process_cpu_seconds();
   const orvalt::simulation::Simulation simulation(options);
   orvalt::simulation::write_recording(simulation);
   Run run;
-  run.cpu = process_seconds() - cpu_start;
-  run.wall = std::chrono::duration<double>(Clock::now() - start).count();
+  run.cpu = process_cpu_seconds() - cpu_start;
+  run.wall = seconds_since(start);
   run.bytes = directory_bytes(options.output);
   fs::remove_all(options.output);
   return run;
@@ -101,22 +68,22 @@ void print_stages(const SimulationOptions& options, int frames) {
   for (int i = 0; i < frames; ++i) {
     const std::size_t frame = i * (simulation.frame_count() - 1) / std::max(frames - 1, 1);
     const double time = simulation.frame_time(frame);
-    double start = thread_seconds();
+    double start = thread_cpu_seconds();
     const auto view = simulation.render(time);
-    render.push_back((thread_seconds() - start) * 1e3);
-    start = thread_seconds();
+    render.push_back((thread_cpu_seconds() - start) * 1e3);
+    start = thread_cpu_seconds();
     const cv::Mat image = colour.capture(view.colour, time, frame);
-    colour_ms.push_back((thread_seconds() - start) * 1e3);
-    start = thread_seconds();
+    colour_ms.push_back((thread_cpu_seconds() - start) * 1e3);
+    start = thread_cpu_seconds();
     const auto capture = depth.capture(view.depth, frame);
-    depth_ms.push_back((thread_seconds() - start) * 1e3);
-    start = thread_seconds();
+    depth_ms.push_back((thread_cpu_seconds() - start) * 1e3);
+    start = thread_cpu_seconds();
     const auto cloud = orvalt::simulation::synthesize_point_cloud(
         capture.metres, image, simulation.camera(), options.cloud_step);
-    cloud_ms.push_back((thread_seconds() - start) * 1e3);
-    start = thread_seconds();
+    cloud_ms.push_back((thread_cpu_seconds() - start) * 1e3);
+    start = thread_cpu_seconds();
     const auto bytes = cloud.encode();
-    encode_ms.push_back((thread_seconds() - start) * 1e3);
+    encode_ms.push_back((thread_cpu_seconds() - start) * 1e3);
     if (bytes.empty()) throw std::runtime_error("An encoded cloud is empty");
   }
   fmt::print(
@@ -155,7 +122,7 @@ int main(int argc, char** argv) {
     fmt::print("simulate: {:.0f} s recording, {} frames of {}x{} at {:.0f} Hz, storage {}\n",
                duration, probe.frame_count(), options.intrinsics.width, options.intrinsics.height,
                options.camera_rate, storage);
-    const ScratchDir scratch(directory);
+    const ScratchDir scratch(directory, "orvalt_bench_simulate");
     std::vector<double> walls, cpus, sizes;
     for (int run = 0; run < std::max(runs, 1); ++run) {
       const Run result = write_once(options, scratch.path());
