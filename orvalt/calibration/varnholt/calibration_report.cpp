@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -95,42 +96,20 @@ Json validation_json(const ValidationResult& validation) {
   return json;
 }
 
+Json setting_json(const std::optional<std::string>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+template <class T>
+Json setting_json(const T& value) {
+  return Json(value);
+}
+
 Json settings_json(const RunSettings& s) {
   Json json;
-  json["camera_color_topic"] = s.camera_color_topic;
-  json["camera_pointcloud_topic"] = s.camera_pointcloud_topic;
-  json["camera_depth_topic"] = s.camera_depth_topic;
-  json["camera_info_topic"] = s.camera_info_topic;
-  json["base_frame"] = s.base_frame;
-  json["global_frame"] = s.global_frame;
-  json["bag_datasets_dir"] = s.bag_datasets_dir;
-  json["bag_dir"] = s.bag_dir ? Json(*s.bag_dir) : Json(nullptr);
-  json["reindex_bag"] = s.reindex_bag;
-  json["parser_output_dir"] = s.parser_output_dir;
-  json["tag_family"] = s.tag_family;
-  json["tag_size_m"] = s.tag_size_m;
-  json["enable_subpix_refinement"] = s.enable_subpix_refinement;
-  json["target_ids"] = s.target_ids;
-  json["pc_crop_region"] = s.pc_crop_region;
-  json["w_axxb"] = s.w_axxb;
-  json["w_normal"] = s.w_normal;
-  json["w_z"] = s.w_z;
-  json["max_iter"] = s.max_iter;
-  json["init_extrinsics"] = s.init_extrinsics;
-  json["extrinsics_rotate_offset"] = s.extrinsics_rotate_offset;
-  json["extrinsics_translate_offset"] = s.extrinsics_translate_offset;
-  json["calib_num"] = s.calib_num;
-  json["debug"] = s.debug;
-  json["log_level"] = s.log_level;
-  json["log_file"] = s.log_file;
-  json["w_xy"] = s.w_xy;
-  json["ftol"] = s.ftol;
-  json["gtol"] = s.gtol;
-  json["camera_frame"] = s.camera_frame;
-  json["extrinsics_init"] = s.extrinsics_init;
-  Json bounds = Json::array();
-  for (const auto& [low, high] : s.extrinsics_bound) bounds.push_back({low, high});
-  json["extrinsics_bound"] = bounds;
+  visit_settings(s, [&json](const char* name, const auto& value) {
+    // Derived from the four topics, which the report holds already.
+    if (std::string_view(name) != "topic_list") json[name] = setting_json(value);
+  });
   return json;
 }
 

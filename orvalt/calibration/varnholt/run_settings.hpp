@@ -56,6 +56,45 @@ struct RunSettings {
 // The topics a run extracts, in the order the bag parser expects them.
 std::vector<std::string> make_topic_list(const RunSettings& settings);
 
+// Calls visit(name, value) for every field that settings_dump shows, in the record's order
+// (the 30 options, topic_list, extrinsics_init, extrinsics_bound).
+template <class Visit>
+void visit_settings(const RunSettings& s, Visit&& visit) {
+  visit("camera_color_topic", s.camera_color_topic);
+  visit("camera_pointcloud_topic", s.camera_pointcloud_topic);
+  visit("camera_depth_topic", s.camera_depth_topic);
+  visit("camera_info_topic", s.camera_info_topic);
+  visit("base_frame", s.base_frame);
+  visit("global_frame", s.global_frame);
+  visit("bag_datasets_dir", s.bag_datasets_dir);
+  visit("bag_dir", s.bag_dir);
+  visit("reindex_bag", s.reindex_bag);
+  visit("parser_output_dir", s.parser_output_dir);
+  visit("tag_family", s.tag_family);
+  visit("tag_size_m", s.tag_size_m);
+  visit("enable_subpix_refinement", s.enable_subpix_refinement);
+  visit("target_ids", s.target_ids);
+  visit("pc_crop_region", s.pc_crop_region);
+  visit("w_axxb", s.w_axxb);
+  visit("w_normal", s.w_normal);
+  visit("w_z", s.w_z);
+  visit("max_iter", s.max_iter);
+  visit("init_extrinsics", s.init_extrinsics);
+  visit("extrinsics_rotate_offset", s.extrinsics_rotate_offset);
+  visit("extrinsics_translate_offset", s.extrinsics_translate_offset);
+  visit("calib_num", s.calib_num);
+  visit("debug", s.debug);
+  visit("log_level", s.log_level);
+  visit("log_file", s.log_file);
+  visit("w_xy", s.w_xy);
+  visit("ftol", s.ftol);
+  visit("gtol", s.gtol);
+  visit("camera_frame", s.camera_frame);
+  visit("topic_list", s.topic_list);
+  visit("extrinsics_init", s.extrinsics_init);
+  visit("extrinsics_bound", s.extrinsics_bound);
+}
+
 // One line "========= name: value" per field, in the order of the record (the 30 options,
 // topic_list, extrinsics_init, extrinsics_bound); values in Python's text forms (True, None,
 // 30.0, [0, 1], [(-0.1, 0.1)]).
