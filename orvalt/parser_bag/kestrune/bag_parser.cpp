@@ -310,7 +310,7 @@ bool BagParser::_parse_sensor_msgs(const ros2::BagReader& bag_reader) {
       const std::string& topic = message->connection->topic;
       if (sensor.stamp) backward_stamps_.observe(topic, topic, sensor.stamp->nanoseconds());
       ++parser_sensor_data_num_;
-      _process_sensor_msg(sensor, type, message->connection->topic);
+      _process_sensor_msg(sensor, type, topic);
     }
   }
   progress.finish();

@@ -141,13 +141,12 @@ void TransformManager::_save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg,
       log()->debug("[Dynamic TF Incoming Storage] {} → {}", parent, child);
     }
     const bool stored = tf_buffer_->setTransform(to_tf2(transform, *stamp), kAuthority, is_static);
+    // tf2 explains each of its refusals, and says nothing when it stores.
     std::string reported = tf2_reports.take();
     if (!stored) {
       rejections.push_back(reported.empty() ? "tf2 rejected transform " + parent + " -> " + child +
                                                   " at " + std::to_string(timestamp) + " ns"
                                             : std::move(reported));
-    } else if (!reported.empty()) {
-      log()->warn("tf2: {}", reported);
     }
   }
   if (!rejections.empty()) {
