@@ -96,6 +96,14 @@ Json validation_json(const ValidationResult& validation) {
   return json;
 }
 
+Json recording_json(const std::map<std::string, int>& backward_header_stamps) {
+  Json json;
+  json["backward_header_stamps"] = backward_header_stamps;
+  json["result_suspect"] = !backward_header_stamps.empty();
+  json["warning"] = backward_header_stamps.empty() ? Json(nullptr) : Json(kBackwardStampsWarning);
+  return json;
+}
+
 Json setting_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
@@ -122,6 +130,7 @@ std::string calibration_report_json(const CalibrationReport& report, const RunSe
   json["motion"] = motion_json(report.observability.motion);
   json["accuracy"] = accuracy_json(report.accuracy);
   json["validation"] = validation_json(report.validation);
+  json["recording"] = recording_json(report.backward_header_stamps);
   json["settings"] = settings_json(settings);
   return json.dump(4) + "\n";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "orvalt/calibration/pellitor/lbfgsb_minimizer.hpp"
@@ -10,12 +11,19 @@
 
 namespace orvalt::calibration {
 
+inline constexpr const char* kBackwardStampsWarning =
+    "The result is suspect: header stamps went backwards in the recording (a clock jump), so "
+    "odometry poses matched near the jump may belong to other moments";
+
 // Everything a run found out about its result, for calibration_report.json.
 struct CalibrationReport {
   MinimizeResult minimization;
   ObservabilityReport observability;
   AccuracyMetrics accuracy;
   ValidationResult validation;
+  // Header stamps that went backwards in the recording, per topic (a clock jump): any at all
+  // make the result suspect.
+  std::map<std::string, int> backward_header_stamps;
 };
 
 // calibration_report.json: one object with "optimization" (vector, success, message,
@@ -24,7 +32,8 @@ struct CalibrationReport {
 // the curvature of each term, the message for the user), "motion" (yaw span in degrees,
 // distance in metres, accepted pairs, ground clouds, warnings), "accuracy", "validation" and
 // "settings" (the options the run used). Angles and sigmas in radians, lengths in metres
-// unless a key says otherwise; non-finite numbers are null. Indented by 4 spaces.
+// unless a key says otherwise; non-finite numbers are null. Indented by 4 spaces. "recording"
+// holds the backward header stamps per topic and whether they make the result suspect.
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings);
 
 // Writes calibration_report_json to run_dir / "calibration_report.json" and returns the path.

@@ -33,8 +33,11 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   CalibOptimizerConfig cfg;
   cfg.disp = false;
   const auto [x, minimization] = optimizer.optimize(cfg);
-  CalibrationReport report{minimization, analyze_observability(optimizer, cfg, x),
-                           optimizer.accuracy_metrics(x), optimizer.validation_record(x)};
+  CalibrationReport report{minimization,
+                           analyze_observability(optimizer, cfg, x),
+                           optimizer.accuracy_metrics(x),
+                           optimizer.validation_record(x),
+                           {}};
   report.accuracy.ground_normal_rmse = std::numeric_limits<double>::infinity();
 
   const auto path = write_calibration_report(dir.path(), report, settings);
@@ -43,7 +46,7 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   std::vector<std::string> keys;
   for (const auto& item : json.items()) keys.push_back(item.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"optimization", "observability", "motion", "accuracy",
-                                            "validation", "settings"}));
+                                            "validation", "recording", "settings"}));
   EXPECT_EQ(json["optimization"]["success"], minimization.success);
   EXPECT_EQ(json["optimization"]["function_evaluations"], minimization.nfev);
   EXPECT_EQ(json["optimization"]["vec6"][2], x(2));
@@ -65,6 +68,18 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(json["settings"]["camera_frame"], "front_camera");
   EXPECT_EQ(json["settings"]["extrinsics_bound"].size(), 6u);
   EXPECT_TRUE(json["settings"]["bag_dir"].is_null());
+  EXPECT_EQ(json["recording"]["result_suspect"], false);
+  EXPECT_TRUE(json["recording"]["warning"].is_null());
+}
+
+TEST(CalibrationReportTest, HeaderStampsThatWentBackwardsMakeTheResultSuspect) {
+  CalibrationReport report;
+  report.backward_header_stamps = {{"/color", 3}, {"/tf", 1}};
+  const auto json = nlohmann::ordered_json::parse(calibration_report_json(report, RunSettings()));
+  EXPECT_EQ(json["recording"]["backward_header_stamps"]["/color"], 3);
+  EXPECT_EQ(json["recording"]["backward_header_stamps"]["/tf"], 1);
+  EXPECT_EQ(json["recording"]["result_suspect"], true);
+  EXPECT_EQ(json["recording"]["warning"], kBackwardStampsWarning);
 }
 
 }  // namespace

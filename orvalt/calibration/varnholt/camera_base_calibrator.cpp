@@ -330,7 +330,8 @@ TimeDict CameraBaseCalibrator::calibration() {
     const CalibrationReport report{
         minimization, analyze_observability(*camera_to_base_calibration_optimizer, config, vec6),
         camera_to_base_calibration_optimizer->accuracy_metrics(vec6),
-        camera_to_base_calibration_optimizer->validation_record(vec6)};
+        camera_to_base_calibration_optimizer->validation_record(vec6),
+        bag_parser->backward_stamps().counts()};
     log_observability(report.observability);
     const double t6 = now();
     time_entry(time_dict, "optimizer_time") = t6 - t5;
@@ -350,6 +351,10 @@ TimeDict CameraBaseCalibrator::calibration() {
     const double total = now() - start;
     time_entry(time_dict, "total_time") = total;
     module_log()->debug("Total calibration time: {:.2f} seconds", total);
+    if (bag_parser->backward_stamps().total() > 0) {
+      module_log()->warn("⚠ {} ({})", kBackwardStampsWarning,
+                         bag_parser->backward_stamps().summary());
+    }
     return time_dict;
   } catch (const std::exception& error) {
     module_log()->error("Calibration failed with error: {}", error.what());

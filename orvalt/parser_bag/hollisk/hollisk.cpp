@@ -70,6 +70,12 @@ bool definition_unknown(const ros2::BagMessage& message) {
          !ros2::header_stamp(connection.msgtype, message.data);
 }
 
+// BagWriter writes metadata.yaml last, when the bag is complete; a folder without it is what
+// an interrupted run leaves behind.
+bool is_complete_bag(const std::filesystem::path& bag) {
+  return std::filesystem::exists(bag / "metadata.yaml");
+}
+
 void copy_reindexed(const std::filesystem::path& input_bag,
                     const std::filesystem::path& output_bag) {
   ros2::BagReader reader(input_bag);
@@ -116,7 +122,7 @@ void Hollisk::_prepare_output_dir() const {
   std::filesystem::create_directories(reindex_bag_);
 }
 
-std::vector<std::filesystem::path> Hollisk::_get_sorted_bag_dirs() const {
+std::vector<std::filesystem::path> Hollisk::_get_sorted_bag_dirs() {
   std::vector<std::filesystem::path> directories;
   for (const auto& entry : std::filesystem::directory_iterator(bag_dir_)) {
     if (entry.is_directory()) directories.push_back(entry.path());
@@ -131,17 +137,10 @@ std::vector<std::filesystem::path> Hollisk::_get_sorted_bag_dirs() const {
       log()->info("Warning: Missing metadata.yaml in {}", directory.string());
       continue;
     }
-    YAML::Node metadata;
+    // One bad bag must not cost the others of the batch.
     try {
-      metadata = YAML::LoadFile(metadata_path.string());
-    } catch (const YAML::Exception& error) {
-      log()->info("Error reading {}: {}", metadata_path.string(), error.what());
-      continue;
-    }
-    if (!metadata.IsMap()) {
-      throw std::runtime_error(metadata_path.string() + " does not hold a YAML map");
-    }
-    try {
+      const YAML::Node metadata = YAML::LoadFile(metadata_path.string());
+      if (!metadata.IsMap()) throw std::runtime_error("it does not hold a YAML map");
       const auto start =
           child(child(child(metadata, "rosbag2_bagfile_information"), "starting_time"),
                 "nanoseconds_since_epoch")
@@ -149,6 +148,7 @@ std::vector<std::filesystem::path> Hollisk::_get_sorted_bag_dirs() const {
       dated.emplace_back(start, directory);
     } catch (const std::exception& error) {
       log()->info("Error reading {}: {}", metadata_path.string(), error.what());
+      failed_bags_.push_back(directory);
     }
   }
   std::stable_sort(dated.begin(), dated.end(),
@@ -159,19 +159,21 @@ std::vector<std::filesystem::path> Hollisk::_get_sorted_bag_dirs() const {
 }
 
 std::vector<std::filesystem::path> Hollisk::reindex_ros_bag() {
+  failed_bags_.clear();
   const auto sorted = _get_sorted_bag_dirs();
   log()->info("sorted_bags: {}", listing(sorted));
   std::vector<std::filesystem::path> result;
   for (const auto& input_bag : sorted) {
     const std::string name = input_bag.filename().string();
     const auto output_bag = reindex_bag_ / (name + "_reindex");
-    if (std::filesystem::exists(output_bag)) {
+    if (is_complete_bag(output_bag)) {
       log()->info("Skip {}, output [reindex] already exists", name);
       result.push_back(output_bag);
     } else if (_process_single_bag(input_bag, output_bag)) {
       result.push_back(output_bag);
     } else {
       log()->info("Failed to process {}", name);
+      failed_bags_.push_back(input_bag);
     }
   }
   return result;
@@ -186,17 +188,31 @@ std::int64_t Hollisk::_extract_message_timestamp(const ros2::BagMessage& msg,
 
 bool Hollisk::_process_single_bag(const std::filesystem::path& input_bag,
                                   const std::filesystem::path& output_bag) const {
-  if (std::filesystem::exists(output_bag)) {
+  if (is_complete_bag(output_bag)) {
     log()->info("Skipping {}, output already exists", input_bag.filename().string());
     return true;
   }
+  // The bag is written in a staging folder and moved into place once complete, so that a run
+  // killed half-way never leaves a bag under the final name.
+  const auto staging =
+      output_bag.parent_path() / ("." + output_bag.filename().string() + ".partial");
   try {
-    copy_reindexed(input_bag, output_bag);
+    if (std::filesystem::exists(output_bag)) {
+      log()->info("Redo {}: {} has no metadata.yaml, an interrupted run left it incomplete",
+                  input_bag.filename().string(), output_bag.string());
+      std::filesystem::remove_all(output_bag);
+    }
+    std::filesystem::remove_all(staging);
+    std::filesystem::create_directories(staging);
+    const auto staged_bag = staging / output_bag.filename();
+    copy_reindexed(input_bag, staged_bag);
+    std::filesystem::rename(staged_bag, output_bag);
+    std::filesystem::remove(staging);
     return true;
   } catch (const std::exception& error) {
     log()->info("Error processing {}: {}", input_bag.string(), error.what());
     std::error_code ignored;
-    std::filesystem::remove_all(output_bag, ignored);
+    std::filesystem::remove_all(staging, ignored);
     return false;
   }
 }

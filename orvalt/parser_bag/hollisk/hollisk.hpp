@@ -15,24 +15,30 @@ namespace orvalt::parser_bag {
 // mcap, with each channel's schema) and every message's bytes. Messages without a header
 // keep their bag timestamp; so do those of a type whose definition is unknown (one warning
 // per topic). A bag with a message that is corrupt or too short for the header its type
-// promises fails as a whole and leaves no output behind.
-// Construction does the whole job; bag_file_paths() is its result.
+// promises fails as a whole and leaves no output behind. An output bag is written under a
+// staging name and moved into place when complete; one without metadata.yaml (left by an
+// interrupted run) is written again, a complete one is reused.
+// Construction does the whole job; bag_file_paths() and failed_bags() are its result.
 class Hollisk {
  public:
   // Throws std::filesystem::filesystem_error when `bag_dir` cannot be listed or `reindex_bag`
-  // cannot be created, std::runtime_error for a metadata.yaml whose top level is not a map.
+  // cannot be created.
   Hollisk(std::filesystem::path bag_dir, std::filesystem::path reindex_bag);
 
   // One output bag per input bag usable after the run (written now or found already there),
   // inputs sorted by start time.
   const std::vector<std::filesystem::path>& bag_file_paths() const { return bag_file_paths_; }
+  // Input bags with a metadata.yaml that could not be reindexed: unreadable metadata or a
+  // failed copy. Each is logged and left out; the others are done all the same.
+  const std::vector<std::filesystem::path>& failed_bags() const { return failed_bags_; }
 
   // Reindexes every input not yet reindexed; returns the output bag paths.
   std::vector<std::filesystem::path> reindex_ros_bag();
   void _prepare_output_dir() const;
   // Input bag directories by ascending metadata start time (ties by name); entries without a
-  // readable metadata.yaml are logged and left out, plain files ignored.
-  std::vector<std::filesystem::path> _get_sorted_bag_dirs() const;
+  // readable metadata.yaml are logged and left out (an unreadable one counts as failed),
+  // plain files ignored.
+  std::vector<std::filesystem::path> _get_sorted_bag_dirs();
   // header.stamp in ns of `msg` when its type has a header, else `default_timestamp`.
   // Throws std::runtime_error when the message is too short for its header.
   static std::int64_t _extract_message_timestamp(const ros2::BagMessage& msg,
@@ -46,6 +52,7 @@ class Hollisk {
   std::filesystem::path bag_dir_;
   std::filesystem::path reindex_bag_;
   std::vector<std::filesystem::path> bag_file_paths_;
+  std::vector<std::filesystem::path> failed_bags_;
 };
 
 }  // namespace orvalt::parser_bag

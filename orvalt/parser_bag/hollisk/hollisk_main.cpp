@@ -2,6 +2,10 @@
 // header stamps.
 #include <exception>
 #include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
@@ -24,6 +28,13 @@ int main(int argc, char** argv) {
     log->info("Reindexed {} bags:", hollisk.bag_file_paths().size());
     for (const auto& path : hollisk.bag_file_paths()) {
       log->info("reindex bag path =  {}", path.string());
+    }
+    // The good bags are done; a script still has to learn that some were not.
+    if (!hollisk.failed_bags().empty()) {
+      std::vector<std::string> names;
+      for (const auto& bag : hollisk.failed_bags()) names.push_back(bag.string());
+      log->info("Failed to reindex {} bags: [{}]", names.size(), fmt::join(names, ", "));
+      return 1;
     }
   } catch (const std::exception& error) {
     log->info("Fatal error: {}", error.what());

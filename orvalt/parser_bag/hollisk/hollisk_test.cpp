@@ -114,9 +114,35 @@ TEST_F(HolliskTest, MetadataWithoutAStartTimeIsLoggedAndSkipped) {
   EXPECT_TRUE(
       log_.contains("[info] Error reading " + (bags() / "broken" / "metadata.yaml").string()));
 
+  EXPECT_THAT(hollisk.failed_bags(), ElementsAre(bags() / "broken", bags() / "no_start"));
+}
+
+TEST_F(HolliskTest, MetadataThatIsNoMapSkipsOnlyItsBag) {
+  write_bag_starting_at(bags() / "good", 100);
   fs::create_directories(bags() / "list");
   std::ofstream(bags() / "list" / "metadata.yaml") << "- 1\n- 2\n";
-  EXPECT_THROW(Hollisk(bags(), dir_ / "again"), std::runtime_error);
+  const Hollisk hollisk(bags(), out());
+  EXPECT_THAT(hollisk.bag_file_paths(), ElementsAre(out() / "good_reindex"));
+  EXPECT_THAT(hollisk.failed_bags(), ElementsAre(bags() / "list"));
+  EXPECT_TRUE(log_.contains("[info] Error reading " + (bags() / "list" / "metadata.yaml").string() +
+                            ": it does not hold a YAML map"));
+}
+
+TEST_F(HolliskTest, AnOutputLeftIncompleteByAnInterruptedRunIsRedone) {
+  write_bag_starting_at(bags() / "a", 100);
+  // What a run killed while copying left: the bag folder without metadata.yaml, and the
+  // staging folder of a second attempt.
+  fs::create_directories(out() / "a_reindex");
+  std::ofstream(out() / "a_reindex" / "a_reindex_0.db3") << "half a database";
+  fs::create_directories(out() / ".a_reindex.partial" / "a_reindex");
+  const Hollisk hollisk(bags(), out());
+  EXPECT_THAT(hollisk.bag_file_paths(), ElementsAre(out() / "a_reindex"));
+  EXPECT_TRUE(log_.contains("[info] Redo a: " + (out() / "a_reindex").string() +
+                            " has no metadata.yaml, an interrupted run left it incomplete"));
+  EXPECT_FALSE(log_.contains("Skip a"));
+  EXPECT_EQ(read_all(out() / "a_reindex").size(), 1u);
+  EXPECT_FALSE(fs::exists(out() / ".a_reindex.partial"));
+  EXPECT_TRUE(hollisk.failed_bags().empty());
 }
 
 TEST_P(HolliskStorageTest, MessagesGetTheirHeaderStampsAndKeepTheirBytes) {
@@ -163,6 +189,7 @@ TEST_P(HolliskStorageTest, ACorruptMessageFailsItsBagAndLeavesNoOutput) {
   const Hollisk hollisk(bags(), out());
   EXPECT_THAT(hollisk.bag_file_paths(), ElementsAre(out() / "good_reindex"));
   EXPECT_FALSE(fs::exists(out() / "bad_reindex"));
+  EXPECT_FALSE(fs::exists(out() / ".bad_reindex.partial"));
   EXPECT_TRUE(log_.contains("[info] Error processing " + (bags() / "bad").string() + ": "));
   EXPECT_TRUE(log_.contains("[info] Failed to process bad"));
 }
@@ -289,6 +316,19 @@ TEST(HolliskProgramTest, ReindexesTheDefaultDirectoriesAndListsTheResult) {
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("Reindexed 1 bags:"));
   EXPECT_THAT(run.output, HasSubstr("reindex bag path =  ./reindex_bag/x_reindex"));
+  EXPECT_TRUE(fs::exists(dir / "reindex_bag" / "x_reindex" / "metadata.yaml"));
+}
+
+TEST(HolliskProgramTest, ABadBagIsSkippedTheOthersAreDoneAndTheStatusSaysSo) {
+  orvalt::testing::TempDir dir;
+  write_bag_starting_at(dir / "bag" / "x", 10);
+  fs::create_directories(dir / "bag" / "bad");
+  std::ofstream(dir / "bag" / "bad" / "metadata.yaml") << "just text\n";
+  const ProgramRun run = run_hollisk(dir.path(), "");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("Error reading ./bag/bad/metadata.yaml"));
+  EXPECT_THAT(run.output, HasSubstr("reindex bag path =  ./reindex_bag/x_reindex"));
+  EXPECT_THAT(run.output, HasSubstr("Failed to reindex 1 bags: [./bag/bad]"));
   EXPECT_TRUE(fs::exists(dir / "reindex_bag" / "x_reindex" / "metadata.yaml"));
 }
 

@@ -94,10 +94,8 @@ BagParser::BagParser(std::vector<std::string> topic_list, std::string global_fra
       tf_mgr_(base_frame_, global_frame_) {
   _init_dirs();
   save_workers_.emplace_back([this] { _save_worker(save_depth_queue_, "depth"); });
-  // A colour PNG takes about twice as long to encode as a depth one: with a second colour
-  // writer both cores of a small robot computer stay busy until the last image is written.
-  for (int i = 0; i < 2; ++i) {
-    save_workers_.emplace_back([this] { _save_worker(save_color_queue_, "color"); });
+  for (auto& queue : save_color_queues_) {
+    save_workers_.emplace_back([this, &queue] { _save_worker(queue, "color"); });
   }
   save_workers_.emplace_back([this] { _save_worker(save_pc_queue_, "pcd"); });
 }
@@ -106,7 +104,7 @@ BagParser::~BagParser() {
   // Closing lets each worker write what is still queued before it ends, so no file that a
   // parse produced is lost, whichever way the parse ended.
   save_depth_queue_.close();
-  save_color_queue_.close();
+  for (auto& queue : save_color_queues_) queue.close();
   save_pc_queue_.close();
   for (auto& worker : save_workers_) worker.join();
 }
@@ -119,13 +117,50 @@ bool BagParser::parse_bag(const std::filesystem::path& bag_path) {
   const std::string bag_name = last_component(bag_path);
   log()->info("Start parsing Bag: {}", bag_name);
   bool parsed = false;
+  std::optional<std::string> export_failure;
   try {
     parsed = parse_opened_bag(bag_path, bag_name);
+  } catch (const ExportError& error) {
+    export_failure = error.what();
+    log()->error("Export failed: {}", error.what());
   } catch (const std::exception& error) {
     log()->error("Bag parsing failed: {}", error.what());
   }
   tf_mgr_.shutdown();
+  if (backward_stamps_.total() > 0) {
+    log()->warn(
+        "⚠ Header stamps went backwards {} times ({}): the recording's clock jumped, so poses "
+        "matched near the jump may be wrong and a calibration from this bag is suspect",
+        backward_stamps_.total(), backward_stamps_.summary());
+  }
+  // An output tree with files missing looks like a recording with fewer frames; the caller
+  // must not go on with it.
+  {
+    std::lock_guard<std::mutex> lock(write_failure_mutex_);
+    if (!export_failure && first_write_failure_) {
+      export_failure = *first_write_failure_;
+      log()->error("Export failed: {} file(s) could not be written, the first: {}",
+                   write_failure_count_, *export_failure);
+    }
+  }
+  if (export_failure) throw ExportError(*export_failure);
   return parsed;
+}
+
+void BagParser::join_save_queues() {
+  for (auto& queue : save_color_queues_) queue.join();
+  save_depth_queue_.join();
+  save_pc_queue_.join();
+}
+
+JobQueue<ImageJob>& BagParser::save_color_queue_for(const std::string& path) {
+  return save_color_queues_[std::hash<std::string>{}(path) % save_color_queues_.size()];
+}
+
+void BagParser::record_write_failure(const std::string& failure) {
+  std::lock_guard<std::mutex> lock(write_failure_mutex_);
+  if (!first_write_failure_) first_write_failure_ = failure;
+  ++write_failure_count_;
 }
 
 bool BagParser::parse_opened_bag(const std::filesystem::path& bag_path,
@@ -142,9 +177,7 @@ bool BagParser::parse_opened_bag(const std::filesystem::path& bag_path,
   }
   if (!_collect_tf_and_camera_info(reader)) return false;
   if (!_parse_sensor_msgs(reader)) return false;
-  save_color_queue_.join();
-  save_depth_queue_.join();
-  save_pc_queue_.join();
+  join_save_queues();
   reader.close();
   log()->debug("Finish parsing Bag: {}", bag_name);
   return true;
@@ -171,7 +204,9 @@ bool BagParser::_collect_tf_and_camera_info(const ros2::BagReader& reader_bag) {
       prepross_topic_list_.insert(connection.topic);
       if (canonical_type(connection.msgtype) == kTfType) {
         const auto tf_message = ros2::tf2_msgs::TFMessage::decode(message->data);
-        _process_tf_msg(tf_message, connection.topic == "/tf_static" ? "static_tf" : "dynamic_tf");
+        const bool is_static = connection.topic == "/tf_static";
+        if (!is_static) observe_transform_stamps(connection.topic, tf_message);
+        _process_tf_msg(tf_message, is_static ? "static_tf" : "dynamic_tf");
       } else {
         const auto camera_info = ros2::sensor_msgs::CameraInfo::decode(message->data);
         if (!camera_info_already_parsed_) _parser_cam_info(camera_info, connection.topic);
@@ -188,6 +223,16 @@ bool BagParser::_collect_tf_and_camera_info(const ros2::BagReader& reader_bag) {
   if (!error.empty()) log()->error("❌ TF tree is broken: {}", error);
   log()->error("Need to connect: {} → {}", global_frame_, base_frame_);
   return false;
+}
+
+void BagParser::observe_transform_stamps(const std::string& topic,
+                                         const ros2::tf2_msgs::TFMessage& msg) {
+  // Each link keeps its own clock: links published by different nodes interleave.
+  for (const auto& transform : msg.transforms) {
+    backward_stamps_.observe(
+        topic, topic + " " + transform.header.frame_id + " -> " + transform.child_frame_id,
+        transform.header.stamp.nanoseconds());
+  }
 }
 
 void BagParser::_process_tf_msg(const ros2::tf2_msgs::TFMessage& msg, const std::string& tf_type) {
@@ -231,7 +276,11 @@ void BagParser::_parser_cam_info(const ros2::sensor_msgs::CameraInfo& msg,
   node["height"] = record.height;
   node["distortion_model"] = record.distortion_model;
   const auto path = (topic_save_dir_.at(camera_name) / "camera_info.yaml").string();
-  _save_yaml(node, path);
+  try {
+    _save_yaml(node, path);
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
   camera_info_ = record;
   log()->debug("Camera {} info saved to: {}", camera_name, path);
   camera_info_already_parsed_ = true;
@@ -258,8 +307,10 @@ bool BagParser::_parse_sensor_msgs(const ros2::BagReader& bag_reader) {
       progress.update();
       const std::string type = canonical_type(message->connection->msgtype);
       const SensorMessage sensor = decode_sensor_message(*message, type);
+      const std::string& topic = message->connection->topic;
+      if (sensor.stamp) backward_stamps_.observe(topic, topic, sensor.stamp->nanoseconds());
       ++parser_sensor_data_num_;
-      _process_sensor_msg(sensor, type, message->connection->topic);
+      _process_sensor_msg(sensor, type, topic);
     }
   }
   progress.finish();
@@ -336,7 +387,11 @@ void BagParser::write_odom_pose_csv() const {
   for (const auto& pose : odom_pose_info_) {
     rows.push_back({pose.timestamp, pose.tx, pose.ty, pose.tz, pose.qx, pose.qy, pose.qz, pose.qw});
   }
-  calibration::Utils::save_pose_set_to_csv(rows, save_dir_ / "odom_pose.csv");
+  try {
+    calibration::Utils::save_pose_set_to_csv(rows, save_dir_ / "odom_pose.csv");
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
 }
 
 }  // namespace orvalt::parser_bag

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <variant>
@@ -15,6 +17,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <opencv2/core/mat.hpp>
 
+#include "orvalt/parser_bag/kestrune/backward_stamps.hpp"
 #include "orvalt/parser_bag/kestrune/job_queue.hpp"
 #include "orvalt/parser_bag/kestrune/transform_manager.hpp"
 #include "orvalt/ros2/messages.hpp"
@@ -86,6 +89,13 @@ struct CloudJob {
   Points3f points;
 };
 
+// A file of the output tree could not be written (disk full, no permission, a file where a
+// directory should be); what() names the file.
+class ExportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The directory name of a topic: leading and trailing "/" removed, inner "/" replaced by "_"
 // ("/a//b/" gives "a__b"). Throws std::invalid_argument when that leaves no usable single
 // directory name ("", "." or "..").
@@ -98,8 +108,10 @@ std::string topic_dir_name(const std::string& topic);
 // every matched pose in save_dir/odom_pose.csv.
 // Construction wipes and recreates the topic directories (throws common::FileNotFoundError
 // when `save_dir` is not a directory) and starts four save workers (two for colour, one each
-// for depth and point clouds) fed by one bounded queue per kind; destruction writes whatever
-// is still queued and stops them. One parse_bag call per parser.
+// for depth and point clouds), each fed by its own bounded queue; a colour file always goes
+// to the same colour worker, so writes of one path happen in the order they were queued.
+// Destruction writes whatever is still queued and stops the workers. One parse_bag call per
+// parser.
 class BagParser {
  public:
   BagParser(std::vector<std::string> topic_list, std::string global_frame, std::string base_frame,
@@ -111,7 +123,8 @@ class BagParser {
   // True after both passes succeeded and every queued file is written. False, with the
   // reason logged, for a bag that lacks a configured topic, whose transforms do not connect
   // the frames, that gives fewer than 50 messages a pose, or that cannot be read.
-  // Throws common::FileNotFoundError when `bag_path` does not exist.
+  // Throws common::FileNotFoundError when `bag_path` does not exist, and ExportError with the
+  // first failed write when any file of the output tree could not be written.
   bool parse_bag(const std::filesystem::path& bag_path);
 
   // First pass: every transform into the manager, the first camera intrinsics to disk.
@@ -176,13 +189,21 @@ class BagParser {
     return topic_save_dir_;
   }
   const TransformManager& tf_mgr() const { return tf_mgr_; }
+  // Header stamps of the sensor topics and of the dynamic transforms (per link) that went
+  // backwards in bag order during the parse.
+  const BackwardStamps& backward_stamps() const { return backward_stamps_; }
 
  private:
   bool parse_opened_bag(const std::filesystem::path& bag_path, const std::string& bag_name);
   void _init_dirs();
   void write_odom_pose_csv() const;
-  static void _save_worker(JobQueue<ImageJob>& queue, const std::string& data_type);
-  static void _save_worker(JobQueue<CloudJob>& queue, const std::string& data_type);
+  void _save_worker(JobQueue<ImageJob>& queue, const std::string& data_type);
+  void _save_worker(JobQueue<CloudJob>& queue, const std::string& data_type);
+  void record_write_failure(const std::string& failure);
+  void observe_transform_stamps(const std::string& topic, const ros2::tf2_msgs::TFMessage& msg);
+  // Same path, same queue: a later file of a stem replaces the earlier one, never races it.
+  JobQueue<ImageJob>& save_color_queue_for(const std::string& path);
+  void join_save_queues();
 
   std::vector<std::string> topic_list_;
   std::string global_frame_;
@@ -198,13 +219,21 @@ class BagParser {
   std::set<std::string> prepross_topic_list_;
   int save_point_cloud_frame_num_ = 0;
   std::optional<CameraInfoRecord> camera_info_;
+  BackwardStamps backward_stamps_;
+  // The first write a save worker could not do, and how many failed.
+  std::mutex write_failure_mutex_;
+  std::optional<std::string> first_write_failure_;
+  int write_failure_count_ = 0;
 
   // Encoding PNG files is slower than reading the bag: unbounded queues held a long
   // recording's images in memory (a 60 s recording's calibration peaked at 2.9 GiB, 1.7
   // GiB with these bounds). 32 waiting messages per queue keep the writers busy.
   static constexpr std::size_t kQueueCapacity = 32;
   JobQueue<ImageJob> save_depth_queue_{kQueueCapacity};
-  JobQueue<ImageJob> save_color_queue_{kQueueCapacity};
+  // A colour PNG takes about twice as long to encode as a depth one: with a second colour
+  // writer both cores of a small robot computer stay busy until the last image is written.
+  std::array<JobQueue<ImageJob>, 2> save_color_queues_{JobQueue<ImageJob>(kQueueCapacity),
+                                                       JobQueue<ImageJob>(kQueueCapacity)};
   JobQueue<CloudJob> save_pc_queue_{kQueueCapacity};
   std::vector<std::thread> save_workers_;
 };

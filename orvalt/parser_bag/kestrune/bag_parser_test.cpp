@@ -1,12 +1,18 @@
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <set>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
@@ -26,6 +32,9 @@ using orvalt::testing::tf_message;
 constexpr std::int64_t kSecond = 1000000000;
 constexpr std::int64_t kTenth = kSecond / 10;
 const std::string kGap17(17, ' ');
+// File stem of the first frame of a test recording (1.05 s, x = 1.05).
+const std::string kFirstFrameStem =
+    "1050000000.1.050000_0.000000_0.000000_1.000000_0.000000_0.000000_0.000000";
 
 // What a test recording holds. Odometry odom -> base_footprint runs every 0.1 s from 1 s
 // (x = stamp in seconds), far enough to cover every frame and cloud.
@@ -36,6 +45,7 @@ struct Recording {
   int clouds = 0;                   // 3-point clouds, 1.02 s + 0.1 s i
   bool odometry = true;             // false: the transforms never reach odom
   bool second_camera_info = false;  // /info2, recorded before /info
+  bool nan_transform = false;       // one /tf sample with a NaN translation, at 1.23 s
 };
 
 std::vector<std::string> topics_of(const Recording& recording) {
@@ -82,6 +92,10 @@ fs::path write_recording(const fs::path& directory, const Recording& recording) 
   for (int k = 0; k < samples; ++k) {
     const std::int64_t stamp = kSecond + k * kTenth;
     bag.write("/tf", stamp, tf_message(parent, "base_footprint", stamp, double(stamp) / kSecond));
+  }
+  if (recording.nan_transform) {
+    const std::int64_t stamp = kSecond + 23 * kSecond / 100;
+    bag.write("/tf", stamp, tf_message(parent, "base_footprint", stamp, std::nan("")));
   }
   if (recording.second_camera_info) bag.write("/info2", kSecond / 4, camera_info(0, 32));
   bag.write("/info", kSecond, camera_info(kSecond, 8));
@@ -150,6 +164,8 @@ TEST_P(BagParserTest, WritesPoseNamedFilesWithEqualNamesForEqualStamps) {
   EXPECT_TRUE(log_.contains("[info] Total parsed sensor messages: 60," + kGap17 +
                             "valid sensor messages: 60," + kGap17 + "ratio: 1.0000"));
   EXPECT_TRUE(log_.contains("[info] Start parsing Bag: run"));
+  EXPECT_FALSE(log_.contains("went backwards"));
+  EXPECT_TRUE(bag_parser->backward_stamps().counts().empty());
 
   // The first camera info only.
   const YAML::Node info = YAML::LoadFile((out_dir() / "info" / "camera_info.yaml").string());
@@ -304,6 +320,106 @@ TEST_P(BagParserTest, BadMessagesAreDroppedOneByOne) {
   EXPECT_EQ(file_names(out_dir() / "color").size(), 50u);
 }
 
+TEST_P(BagParserTest, ARejectedTransformIsAnErrorOfTheLogAndTheParseGoesOn) {
+  Recording recording;
+  recording.nan_transform = true;
+  auto bag_parser = parser(recording);
+  EXPECT_TRUE(bag_parser->parse_bag(record(recording))) << log_.text();
+  EXPECT_EQ(log_.count("[error] Failed to process TF message: TF_NAN_INPUT"), 1) << log_.text();
+  EXPECT_EQ(bag_parser->valid_sensor_data_num(), 60);
+}
+
+TEST_P(BagParserTest, HeaderStampsGoingBackwardsAreCountedAndWarnedAbout) {
+  const auto bag_path = dir_ / "run";
+  {
+    orvalt::testing::TestBag bag(bag_path, GetParam());
+    for (int k = 0; k <= 30; ++k) {
+      const std::int64_t stamp = kSecond + k * kTenth;
+      bag.write("/tf", stamp, tf_message("odom", "base_footprint", stamp, 0.0));
+    }
+    // The clock jumps back once on each topic; the stamps after the jump are new ones.
+    for (const std::int64_t stamp : {kSecond + kTenth / 2, kSecond + 3 * kTenth / 2}) {
+      bag.write("/tf", 5 * kSecond, tf_message("odom", "base_footprint", stamp, 0.0));
+    }
+    // A second link, on a clock of its own, interleaved with the first.
+    bag.write("/tf", 5 * kSecond, tf_message("base_footprint", "camera", 3 * kSecond, 0.1));
+    for (int i = 0; i < 60; ++i) {
+      const std::int64_t stamp = i < 40 ? kSecond + i * kTenth / 2 : kSecond + (i - 40) * 1000;
+      bag.write("/color", 6 * kSecond + i, image_message(stamp, 4, 4, "bgr8"));
+    }
+  }
+  BagParser bag_parser({"/tf", "/color"}, "odom", "base_footprint", out_dir());
+  EXPECT_TRUE(bag_parser.parse_bag(bag_path)) << log_.text();
+  EXPECT_THAT(bag_parser.backward_stamps().counts(),
+              ::testing::ElementsAre(::testing::Pair("/color", 1), ::testing::Pair("/tf", 1)));
+  EXPECT_EQ(bag_parser.backward_stamps().total(), 2);
+  EXPECT_TRUE(log_.contains("[warning] ⚠ Header stamps went backwards 2 times (/color 1, /tf 1)"))
+      << log_.text();
+}
+
+// Each case spoils one file or folder of the output tree after the parser has prepared it:
+// /dev/full stands for a full disk, a plain file for a folder that cannot be written into.
+struct SpoiledOutput {
+  std::string name;
+  Recording recording;
+  std::function<void(const fs::path& out_dir)> spoil;
+  std::string first_failure;  // what the error begins with; <out> stands for the output dir
+};
+
+std::vector<SpoiledOutput> spoiled_outputs() {
+  const Recording plain;
+  Recording with_cloud;
+  with_cloud.clouds = 1;
+  const auto full = [](const fs::path& file) { fs::create_symlink("/dev/full", file); };
+  const auto file_for_folder = [](const fs::path& folder) {
+    fs::remove_all(folder);
+    std::ofstream(folder) << "not a folder";
+  };
+  return {
+      {"colour_on_a_full_disk", plain,
+       [=](const fs::path& out) { full(out / "color" / (kFirstFrameStem + ".png")); },
+       "Save color failed: <out>/color/" + kFirstFrameStem + ".png, cannot write: No space"},
+      {"depth_without_its_folder", plain,
+       [=](const fs::path& out) { file_for_folder(out / "depth"); },
+       "Save depth failed: <out>/depth/"},
+      {"cloud_on_a_full_disk", with_cloud,
+       [=](const fs::path& out) {
+         full(out / "cloud" /
+              "1020000000.1.020000_0.000000_0.000000_1.000000_0.000000_0.000000_0.000000.ply");
+       },
+       "Save pcd failed: <out>/cloud/1020000000."},
+      {"pose_file_on_a_full_disk", plain, [=](const fs::path& out) { full(out / "odom_pose.csv"); },
+       "Cannot write pose file <out>/odom_pose.csv"},
+      {"camera_info_without_its_folder", plain,
+       [=](const fs::path& out) { file_for_folder(out / "info"); },
+       "Cannot open <out>/info/camera_info.yaml for writing"},
+  };
+}
+
+TEST_P(BagParserTest, AnyFileThatCannotBeWrittenFailsTheParseNamingTheFirst) {
+  for (const auto& spoiled : spoiled_outputs()) {
+    SCOPED_TRACE(spoiled.name);
+    fs::remove_all(dir_ / "run");
+    fs::remove_all(out_dir());
+    fs::create_directories(out_dir());
+    const auto bag = record(spoiled.recording);
+    auto bag_parser = parser(spoiled.recording);
+    spoiled.spoil(out_dir());
+    std::string failure;
+    try {
+      bag_parser->parse_bag(bag);
+    } catch (const ExportError& error) {
+      failure = error.what();
+    }
+    std::string expected = spoiled.first_failure;
+    expected.replace(expected.find("<out>"), 5, out_dir().string());
+    EXPECT_EQ(failure.rfind(expected, 0), 0u) << failure;
+  }
+  EXPECT_TRUE(
+      log_.contains("[error] Export failed: 1 file(s) could not be written, the first: "
+                    "Save color failed: "));
+}
+
 TEST_P(BagParserTest, ABagWithoutSensorMessagesFails) {
   const Recording recording;
   BagParser bag_parser({"/tf", "/tf_static"}, "odom", "base_footprint", out_dir());
@@ -362,6 +478,31 @@ TEST(BagParserDrainTest, DestructionWritesEveryQueuedFile) {
   }
   EXPECT_EQ(file_names(dir / "color").size(), 150u);
   EXPECT_EQ(file_names(dir / "depth").size(), 150u);
+}
+
+TEST(BagParserDrainTest, ALaterColourImageOfTheSameStemReplacesTheEarlierOne) {
+  orvalt::testing::TempDir dir;
+  std::mt19937 random(7);
+  std::vector<cv::Mat> later;
+  {
+    BagParser bag_parser({"/color"}, "odom", "base_footprint", dir.path());
+    for (int i = 0; i < 60; ++i) {
+      // Two captures with one stamp; noise makes each PNG slow to encode, so that two writers
+      // of one file would overlap.
+      for (int version = 0; version < 2; ++version) {
+        auto image = image_message(0, 320, 240, "bgr8");
+        for (auto& byte : image.data) byte = static_cast<std::uint8_t>(random());
+        bag_parser._msg2image(image, std::to_string(i), (dir / "color").string());
+        if (version == 1) later.push_back(cv::Mat(240, 320, CV_8UC3, image.data.data()).clone());
+      }
+    }
+  }
+  for (int i = 0; i < 60; ++i) {
+    const cv::Mat stored =
+        cv::imread((dir / "color" / (std::to_string(i) + ".png")).string(), cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(stored.empty()) << i;
+    EXPECT_EQ(cv::norm(stored, later[i], cv::NORM_INF), 0.0) << i;
+  }
 }
 
 // --- real recordings --------------------------------------------------------------------

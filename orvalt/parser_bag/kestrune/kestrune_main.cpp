@@ -56,7 +56,8 @@ Options parse_args(int argc, char** argv) {
   return options;
 }
 
-void run(const Options& options) {
+// False when the parse failed; the parser has logged why.
+bool run(const Options& options) {
   using namespace orvalt;
   const auto log = common::logger("orvalt.parser_bag.kestrune");
   if (!std::filesystem::exists(options.bag_dir)) {
@@ -72,9 +73,9 @@ void run(const Options& options) {
                                options.parser_output_dir);
   if (bag_paths.empty()) {
     log->info("No bag file to parse.");
-    return;
+    return true;
   }
-  parser.parse_bag(bag_paths.front());
+  return parser.parse_bag(bag_paths.front());
 }
 
 }  // namespace
@@ -83,7 +84,9 @@ int main(int argc, char** argv) {
   orvalt::common::configure_console_logging();
   const Options options = parse_args(argc, argv);
   try {
-    run(options);
+    // Scripts need to tell a failed parse (missing topics, broken TF tree, too few poses, an
+    // unreadable bag) from a good one.
+    if (!run(options)) return 1;
   } catch (const std::exception& error) {
     std::cerr << "kestrune: error: " << error.what() << std::endl;
     return 1;

@@ -145,6 +145,29 @@ TEST(KestruneProgramTest, AnEmptyBagDirectoryStillPreparesTheOutputTree) {
   }
 }
 
+TEST(KestruneProgramTest, AFailedParseEndsWithStatusOneAndItsReason) {
+  orvalt::testing::TempDir dir;
+  fs::create_directories(dir / "bags");
+  fs::create_directories(dir / "out");
+  write_quillon_bag(dir / "bags" / "run", 100, "odom", "base_footprint");
+  const std::string common = "--bag_dir bags --reindex_bag re --parser_output_dir out ";
+
+  const ProgramRun missing_topic = run_kestrune(dir.path(), common + "--camera_color_topic /x");
+  EXPECT_EQ(missing_topic.status, 1) << missing_topic.output;
+  EXPECT_THAT(missing_topic.output,
+              HasSubstr("Bag run_reindex is not valid, it is missing topics"));
+
+  const ProgramRun broken_tree = run_kestrune(dir.path(), common + "--global_frame map");
+  EXPECT_EQ(broken_tree.status, 1) << broken_tree.output;
+  EXPECT_THAT(broken_tree.output, HasSubstr("Need to connect: map → base_footprint"));
+
+  // The disk fills up before the pose file is written.
+  fs::create_symlink("/dev/full", dir / "out" / "odom_pose.csv");
+  const ProgramRun full_disk = run_kestrune(dir.path(), common);
+  EXPECT_EQ(full_disk.status, 1) << full_disk.output;
+  EXPECT_THAT(full_disk.output, HasSubstr("Cannot write pose file out/odom_pose.csv"));
+}
+
 TEST(KestruneProgramTest, MissingDirectoriesEndWithAnError) {
   orvalt::testing::TempDir dir;
   const ProgramRun no_bags =

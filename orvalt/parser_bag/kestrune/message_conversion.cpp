@@ -163,9 +163,9 @@ void BagParser::_msg2image(const ros2::sensor_msgs::Image& msg, const std::strin
   } else if (enc == "mono16" || enc == "16uc1") {
     save_depth_queue_.put({path, convert(msg, standard_encoding(enc), "mono16")});
   } else if (enc == "rgb8" || enc == "rgba8" || enc == "bgr8" || enc == "bgra8") {
-    save_color_queue_.put({path, convert(msg, enc, "bgr8")});
+    save_color_queue_for(path).put({path, convert(msg, enc, "bgr8")});
   } else if (enc == "nv12" || enc == "nv-12" || enc == "nv 12") {
-    save_color_queue_.put(
+    save_color_queue_for(path).put(
         {path, nv12_to_bgr(msg.data, static_cast<int>(msg.width), static_cast<int>(msg.height))});
   } else {
     throw std::invalid_argument("Unsupported image encoding: " + enc +

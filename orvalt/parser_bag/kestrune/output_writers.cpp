@@ -1,12 +1,13 @@
 // What BagParser leaves on disk: the topic directories, the files its save workers write and
 // the single-shot writers.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
 #include <fmt/format.h>
-#include <open3d/geometry/PointCloud.h>
-#include <open3d/io/PointCloudIO.h>
 #include <yaml-cpp/yaml.h>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -20,17 +21,26 @@ namespace {
 
 auto log() { return common::logger("orvalt.parser_bag.kestrune"); }
 
-// Takes jobs until the queue is closed and empty; a failed write costs only its own file.
-template <class Job, class Write>
-void run_save_worker(JobQueue<Job>& queue, const std::string& data_type, const Write& write) {
+constexpr bool kHostIsBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// Takes jobs until the queue is closed and empty; a failed write costs only its own file
+// and is handed to `failed` ("Save <kind> failed: <path>, <reason>").
+template <class Job, class Write, class Failed>
+void run_save_worker(JobQueue<Job>& queue, const std::string& data_type, const Write& write,
+                     const Failed& failed) {
   while (auto job = queue.take()) {
+    std::string reason;
     try {
       write(*job);
     } catch (const std::exception& error) {
-      log()->error("[WARN] Save {} failed: {}, {}", data_type, job->path, error.what());
+      reason = error.what();
     } catch (...) {
       // Whatever a library throws, the worker must live on: the parse waits for its queue.
-      log()->error("[WARN] Save {} failed: {}, unknown error", data_type, job->path);
+      reason = "unknown error";
+    }
+    if (!reason.empty()) {
+      log()->error("[WARN] Save {} failed: {}, {}", data_type, job->path, reason);
+      failed(fmt::format("Save {} failed: {}, {}", data_type, job->path, reason));
     }
     queue.task_done();
   }
@@ -38,13 +48,29 @@ void run_save_worker(JobQueue<Job>& queue, const std::string& data_type, const W
 
 std::ofstream open_for_writing(const std::string& path) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file) throw std::runtime_error("Cannot open " + path + " for writing");
+  if (!file) {
+    throw std::runtime_error("Cannot open " + path + " for writing: " + std::strerror(errno));
+  }
   return file;
 }
 
 void finish_writing(std::ofstream& file, const std::string& path) {
   file.close();
   if (!file) throw std::runtime_error("Cannot write " + path);
+}
+
+// The image writer reports neither a failed close nor, for files smaller than its buffer, a
+// full disk: the encoded bytes are written here, where every step is checked.
+void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw std::runtime_error(std::string("cannot open: ") + std::strerror(errno));
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int write_errno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    throw std::runtime_error(std::string("cannot write: ") +
+                             std::strerror(written ? errno : write_errno));
+  }
 }
 
 }  // namespace
@@ -93,38 +119,59 @@ void BagParser::_save_worker(JobQueue<ImageJob>& queue, const std::string& data_
   // Depth images are written uncompressed; colour images with the PNG writer's default.
   std::vector<int> params;
   if (data_type == "depth") params = {cv::IMWRITE_PNG_COMPRESSION, 0};
-  run_save_worker(queue, data_type, [&params](const ImageJob& job) {
-    if (!cv::imwrite(job.path, job.image, params)) {
-      throw std::runtime_error("the image writer could not write the file");
-    }
-  });
+  std::vector<unsigned char> encoded;
+  run_save_worker(
+      queue, data_type,
+      [&](const ImageJob& job) {
+        if (!cv::imencode(".png", job.image, encoded, params)) {
+          throw std::runtime_error("the image writer could not encode the image");
+        }
+        write_bytes(job.path, encoded);
+      },
+      [this](const std::string& failure) { record_write_failure(failure); });
 }
 
 void BagParser::_save_worker(JobQueue<CloudJob>& queue, const std::string& data_type) {
-  run_save_worker(queue, data_type, [](const CloudJob& job) { _save_pcd(job.points, job.path); });
+  run_save_worker(
+      queue, data_type, [](const CloudJob& job) { _save_pcd(job.points, job.path); },
+      [this](const std::string& failure) { record_write_failure(failure); });
 }
 
 bool BagParser::_save_pcd(const Points3f& data, const std::string& save_path,
                           const std::optional<Eigen::MatrixXd>& colors) {
-  open3d::geometry::PointCloud cloud;
-  cloud.points_.reserve(static_cast<std::size_t>(data.rows()));
+  if (colors && (colors->rows() != data.rows() || colors->cols() != 3)) {
+    throw std::invalid_argument(fmt::format("colors of {} are {} x {}, the points need {} x 3",
+                                            save_path, colors->rows(), colors->cols(),
+                                            data.rows()));
+  }
+  // Open3D's PLY writer answers true even when the disk is full, so the file is encoded here
+  // (the layout Open3D writes: little-endian doubles, colours as bytes) and written checked.
+  static_assert(!kHostIsBigEndian, "binary PLY is written little-endian in host order");
+  std::string header = fmt::format(
+      "ply\nformat binary_little_endian 1.0\nelement vertex {}\n"
+      "property double x\nproperty double y\nproperty double z\n",
+      data.rows());
+  if (colors) header += "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+  header += "end_header\n";
+  const std::size_t point_size = 3 * sizeof(double) + (colors ? 3 : 0);
+  std::vector<unsigned char> bytes(header.begin(), header.end());
+  bytes.reserve(bytes.size() + static_cast<std::size_t>(data.rows()) * point_size);
   for (Eigen::Index i = 0; i < data.rows(); ++i) {
-    cloud.points_.emplace_back(data.row(i).transpose().cast<double>());
-  }
-  if (colors) {
-    if (colors->rows() != data.rows() || colors->cols() != 3) {
-      throw std::invalid_argument(fmt::format("colors of {} are {} x {}, the points need {} x 3",
-                                              save_path, colors->rows(), colors->cols(),
-                                              data.rows()));
+    for (Eigen::Index axis = 0; axis < 3; ++axis) {
+      const double value = data(i, axis);
+      const auto* raw = reinterpret_cast<const unsigned char*>(&value);
+      bytes.insert(bytes.end(), raw, raw + sizeof(double));
     }
-    for (Eigen::Index i = 0; i < colors->rows(); ++i) {
-      cloud.colors_.emplace_back(colors->row(i).transpose() / 255.0);
+    if (colors) {
+      for (Eigen::Index channel = 0; channel < 3; ++channel) {
+        bytes.push_back(static_cast<unsigned char>(std::clamp((*colors)(i, channel), 0.0, 255.0)));
+      }
     }
   }
-  const open3d::io::WritePointCloudOption binary(
-      open3d::io::WritePointCloudOption::IsAscii::Binary);
-  if (!open3d::io::WritePointCloud(save_path, cloud, binary)) {
-    throw std::runtime_error("Cannot write point cloud " + save_path);
+  try {
+    write_bytes(save_path, bytes);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error("Cannot write point cloud " + save_path + ": " + error.what());
   }
   return true;
 }

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
+#include <console_bridge/console.h>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <geometry_msgs/TransformStamped.h>
 #include <tf2/buffer_core.h>
 #include <tf2/exceptions.h>
@@ -17,6 +21,33 @@ constexpr double kCacheSeconds = 3000.0;
 constexpr const char* kAuthority = "default_authority";
 
 auto log() { return common::logger("orvalt.parser_bag.kestrune"); }
+
+// tf2 explains a rejected transform ("TF_NAN_INPUT ...", "TF_REPEATED_DATA ...") only through
+// console_bridge, which prints to stderr. While this lives, those texts are kept here instead,
+// so that they reach the module's log with the rest of the parse.
+class Tf2Reports : public console_bridge::OutputHandler {
+ public:
+  Tf2Reports() : previous_(console_bridge::getOutputHandler()) {
+    console_bridge::useOutputHandler(this);
+  }
+  ~Tf2Reports() override { console_bridge::useOutputHandler(previous_); }
+  Tf2Reports(const Tf2Reports&) = delete;
+  Tf2Reports& operator=(const Tf2Reports&) = delete;
+
+  void log(const std::string& text, console_bridge::LogLevel, const char*, int) override {
+    texts_.push_back(text);
+  }
+  // Everything reported since the last call.
+  std::string take() {
+    std::string joined = fmt::format("{}", fmt::join(texts_, "; "));
+    texts_.clear();
+    return joined;
+  }
+
+ private:
+  console_bridge::OutputHandler* previous_;
+  std::vector<std::string> texts_;
+};
 
 // tf2 keeps unsigned seconds since 1970, so earlier stamps have no representation there.
 std::optional<ros::Time> to_ros_time(const ros2::builtin_interfaces::Time& stamp) {
@@ -87,6 +118,10 @@ void TransformManager::save_transform_timestamp(const std::string& child, const 
 void TransformManager::_save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg,
                                        const std::string& tf_type) {
   if (!tf_buffer_) throw std::runtime_error("the transform buffer has been shut down");
+  // One bad transform must not cost the good ones beside it: all are offered to the buffer and
+  // the rejections are reported together.
+  std::vector<std::string> rejections;
+  Tf2Reports tf2_reports;
   for (const auto& transform : msg.transforms) {
     const std::string& parent = transform.header.frame_id;
     const std::string& child = transform.child_frame_id;
@@ -95,9 +130,9 @@ void TransformManager::_save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg,
     save_transform_timestamp(child, parent, timestamp);
     const auto stamp = to_ros_time(transform.header.stamp);
     if (!stamp) {
-      throw std::invalid_argument("transform " + parent + " -> " + child + " has stamp " +
-                                  std::to_string(timestamp) +
-                                  " ns, before 1970, which tf2 cannot store");
+      rejections.push_back("transform " + parent + " -> " + child + " has stamp " +
+                           std::to_string(timestamp) + " ns, before 1970, which tf2 cannot store");
+      continue;
     }
     const bool is_static = tf_type == "static_tf";
     if (is_static) {
@@ -105,7 +140,17 @@ void TransformManager::_save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg,
     } else {
       log()->debug("[Dynamic TF Incoming Storage] {} → {}", parent, child);
     }
-    tf_buffer_->setTransform(to_tf2(transform, *stamp), kAuthority, is_static);
+    const bool stored = tf_buffer_->setTransform(to_tf2(transform, *stamp), kAuthority, is_static);
+    // tf2 explains each of its refusals, and says nothing when it stores.
+    std::string reported = tf2_reports.take();
+    if (!stored) {
+      rejections.push_back(reported.empty() ? "tf2 rejected transform " + parent + " -> " + child +
+                                                  " at " + std::to_string(timestamp) + " ns"
+                                            : std::move(reported));
+    }
+  }
+  if (!rejections.empty()) {
+    throw std::invalid_argument(fmt::format("{}", fmt::join(rejections, "; ")));
   }
 }
 
@@ -118,6 +163,10 @@ std::optional<ros2::geometry_msgs::TransformStamped> TransformManager::get_trans
     error = "the transform buffer has been shut down";
   } else if (!stamp) {
     error = "stamp " + std::to_string(timestamp.nanoseconds()) + " ns lies before 1970";
+  } else if (stamp->isZero()) {
+    // tf2 reads time zero as "the latest transform"; a message stamped zero was never stamped
+    // and has no pose.
+    error = "stamp 0 is unset and has no pose";
   } else {
     try {
       return from_tf2(tf_buffer_->lookupTransform(target_frame, source_frame, *stamp));

@@ -53,12 +53,15 @@ class TransformManager {
   void save_transform_timestamp(const std::string& child, const std::string& parent,
                                 std::int64_t timestamp);
   // Stores every transform of `msg`: as static ones when `tf_type` is "static_tf", else as
-  // dynamic samples. Throws std::invalid_argument for a stamp before 1970 (tf2 cannot hold
-  // it) and std::runtime_error after shutdown(); transforms before the failing one stay.
+  // dynamic samples. After offering all of them, throws std::invalid_argument naming those
+  // that could not be stored (a stamp before 1970, or one tf2 rejects: NaN, a bad quaternion,
+  // repeated or too old data); the others stay. Throws std::runtime_error after shutdown().
+  // tf2's own texts go to the module's log, never to stderr.
   void _save_tf_buffer(const ros2::tf2_msgs::TFMessage& msg, const std::string& tf_type);
 
   // The transform mapping `source_frame` coordinates into `target_frame` at `timestamp`,
-  // interpolated by tf2; std::nullopt (with a debug line) when tf2 cannot answer.
+  // interpolated by tf2; std::nullopt (with a debug line) when tf2 cannot answer or the stamp
+  // is zero (never set: tf2 would answer with the latest transform).
   std::optional<ros2::geometry_msgs::TransformStamped> get_transform(
       const std::string& source_frame, const std::string& target_frame,
       const ros2::builtin_interfaces::Time& timestamp) const;

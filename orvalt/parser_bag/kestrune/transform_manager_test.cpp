@@ -6,7 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "orvalt/ros2/bag_reader.hpp"
+#include "orvalt/ros2/header_stamp.hpp"
 #include "orvalt/testing/bags/test_bag.hpp"
+#include "orvalt/testing/fixtures.hpp"
 #include "orvalt/testing/log_capture.hpp"
 
 namespace orvalt::parser_bag {
@@ -48,6 +51,75 @@ TEST(TransformManagerTest, StampsOutsideTheSamplesFindNoPose) {
   EXPECT_TRUE(log.contains(
       "[debug] Failed to lookup transform of base_footprint to odom, error_info=Lookup would "
       "require extrapolation"));
+}
+
+TEST(TransformManagerTest, AZeroStampHasNoPoseNotTheLatestOne) {
+  orvalt::testing::LogCapture log("orvalt.parser_bag.kestrune");
+  TransformManager manager("base_footprint", "odom");
+  store_odometry(manager);
+  EXPECT_FALSE(manager.get_odom_info(stamp_at(0), "base_footprint", "odom"));
+  EXPECT_TRUE(log.contains("[debug] Failed to lookup transform of base_footprint to odom"));
+  // A chain of static transforms holds at every stamp, but an unset one is still no stamp.
+  TransformManager fixed("camera", "base_footprint");
+  fixed._save_tf_buffer(tf_message("base_footprint", "camera", 0, 0.2), "static_tf");
+  EXPECT_FALSE(fixed.get_odom_info(stamp_at(0), "camera", "base_footprint"));
+  EXPECT_TRUE(fixed.get_odom_info(stamp_at(1), "camera", "base_footprint"));
+}
+
+// Real drivers leave header stamps unset: every IMU message of one recording, the first image
+// of another. Against a static chain, which holds at every real stamp, only those find no pose.
+TEST(TransformManagerTest, UnsetStampsOfRealRecordingsFindNoPose) {
+  const auto bags = orvalt::testing::real_bags_dir();
+  if (!bags) GTEST_SKIP() << orvalt::testing::kNoRealBags;
+  TransformManager manager("sensor", "odom");
+  manager._save_tf_buffer(tf_message("odom", "sensor", 0, 0.5), "static_tf");
+  for (const char* name : {"v5_sqlite3_schema3_imu", "v5_sqlite3_schema2_image_2x2"}) {
+    const ros2::BagReader reader(*bags / name);
+    auto stream = reader.messages();
+    int unset = 0;
+    int posed = 0;
+    while (auto message = stream.next()) {
+      const auto stamp = ros2::header_stamp(message->connection->msgtype, message->data);
+      ASSERT_TRUE(stamp.has_value()) << name;
+      const bool found =
+          manager
+              .get_odom_info(ros2::builtin_interfaces::Time::from_nanoseconds(*stamp), "sensor",
+                             "odom")
+              .has_value();
+      EXPECT_EQ(found, *stamp != 0) << name << " at " << *stamp;
+      (*stamp == 0 ? unset : posed) += 1;
+    }
+    EXPECT_GT(unset, 0) << name;
+    if (std::string(name) == "v5_sqlite3_schema2_image_2x2") {
+      EXPECT_EQ(posed, 2);
+    }
+  }
+}
+
+TEST(TransformManagerTest, RejectedTransformsAreErrorsWithTf2sTextAndNothingOnStderr) {
+  TransformManager manager("base_footprint", "odom");
+  store_odometry(manager);
+  auto message = tf_message("odom", "base_footprint", 10 * kSecond, 5.0);  // repeated stamp
+  message.transforms.push_back(
+      tf_message("base_footprint", "camera", 10 * kSecond, std::nan("")).transforms[0]);
+  message.transforms.push_back(
+      tf_message("base_footprint", "lidar", 10 * kSecond, 0.3).transforms[0]);
+  ::testing::internal::CaptureStderr();
+  std::string error;
+  try {
+    manager._save_tf_buffer(message, "dynamic_tf");
+  } catch (const std::invalid_argument& rejected) {
+    error = rejected.what();
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_THAT(error, ::testing::HasSubstr("TF_REPEATED_DATA"));
+  EXPECT_THAT(error, ::testing::HasSubstr("TF_NAN_INPUT"));
+  // The repeated sample did not replace the stored one; the good transform beside the bad
+  // ones is kept.
+  const auto info = manager.get_odom_info(stamp_at(10 * kSecond), "base_footprint", "odom");
+  ASSERT_TRUE(info.has_value());
+  EXPECT_DOUBLE_EQ(info->odom_pose.tx, 1.0);
+  EXPECT_TRUE(manager.get_transform("lidar", "base_footprint", stamp_at(10 * kSecond)));
 }
 
 TEST(TransformManagerTest, StaticTransformsHoldAtEveryStamp) {
