@@ -78,6 +78,10 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
   ProgramRun run;
   run.wall_seconds = seconds_since(start);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto seconds = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
+  };
+  run.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   run.peak_bytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
   return run;
 }
