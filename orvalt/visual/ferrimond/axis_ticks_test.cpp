@@ -50,8 +50,8 @@ TEST(AutomaticTicksTest, EmptyOrNonFiniteRangeHasNoTicks) {
 TEST(FittingTicksTest, TenThousandSamplesAreLabelledInFull) {
   const double low = -0.05 * 9999, high = 1.05 * 9999;
   const auto ticks = fitting_ticks(low, high, 780.0, room_along);
-  EXPECT_EQ(labels_of(ticks), (std::vector<std::string>{"0", "2000", "4000", "6000", "8000",
-                                                        "10000"}));
+  EXPECT_EQ(labels_of(ticks),
+            (std::vector<std::string>{"0", "2000", "4000", "6000", "8000", "10000"}));
   EXPECT_EQ(labels_of(fitting_ticks(-131.9, 2770.9, 780.0, room_along)),
             (std::vector<std::string>{"0", "500", "1000", "1500", "2000", "2500"}));
 }

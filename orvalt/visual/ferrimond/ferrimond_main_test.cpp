@@ -14,8 +14,8 @@ namespace orvalt::visual {
 namespace {
 
 int run_ferrimond(const std::string& arguments) {
-  const std::string command = "'" + (orvalt::testing::program_dir() / "ferrimond").string() +
-                              "' " + arguments + " > /dev/null 2>&1";
+  const std::string command = "'" + (orvalt::testing::program_dir() / "ferrimond").string() + "' " +
+                              arguments + " > /dev/null 2>&1";
   const int raw = std::system(command.c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }

@@ -19,7 +19,8 @@ FigureCanvas::FigureCanvas(double width_inches, double height_inches, int dpi, d
       width_points_(width_inches * 72.0),
       height_points_(height_inches * 72.0),
       surface_(cairo_image_surface_create(
-          CAIRO_FORMAT_RGB24, static_cast<int>(std::lround((width_points_ + 2 * bleed_points) * dpi / 72.0)),
+          CAIRO_FORMAT_RGB24,
+          static_cast<int>(std::lround((width_points_ + 2 * bleed_points) * dpi / 72.0)),
           static_cast<int>(std::lround((height_points_ + 2 * bleed_points) * dpi / 72.0)))),
       context_(cairo_create(surface_)) {
   if (cairo_status(context_) != CAIRO_STATUS_SUCCESS) {
@@ -42,10 +43,9 @@ FigureCanvas::~FigureCanvas() {
 
 void FigureCanvas::save_png(const std::filesystem::path& path) {
   cairo_surface_flush(surface_);
-  const PixelView pixels{cairo_image_surface_get_width(surface_),
-                         cairo_image_surface_get_height(surface_),
-                         cairo_image_surface_get_stride(surface_),
-                         cairo_image_surface_get_data(surface_)};
+  const PixelView pixels{
+      cairo_image_surface_get_width(surface_), cairo_image_surface_get_height(surface_),
+      cairo_image_surface_get_stride(surface_), cairo_image_surface_get_data(surface_)};
   write_png(path, pixels, content_box(pixels, dpi_ / 10), dpi_);
 }
 

@@ -67,9 +67,12 @@ std::pair<double, double> padded_range(const std::vector<const std::vector<doubl
   return {low - margin, high + margin};
 }
 
+// The top view's fixed ticks with their whole-centimetre labels.
 std::vector<Tick> labelled(const std::vector<int>& positions) {
   std::vector<Tick> ticks;
-  for (int position : positions) ticks.push_back({double(position), tick_label(position, 0)});
+  for (int position : positions) {
+    ticks.push_back({static_cast<double>(position), tick_label(position, 0)});
+  }
   return ticks;
 }
 
