@@ -7,8 +7,8 @@
 #include <fmt/format.h>
 #include <mgl2/mgl.h>
 
+#include "bench/accuracy/mathgl_text.hpp"
 #include "bench/support/bench_support.hpp"
-#include "orvalt/visual/ferrimond/mathgl_text.hpp"
 
 namespace orvalt::bench {
 namespace {
@@ -72,8 +72,7 @@ void draw_panel(mglGraph& figure, const ConditionStatistics& statistics, std::si
               ":C", 4.0);
   for (std::size_t m = 0; m < methods; ++m) {
     figure.Puts(mglPoint(static_cast<double>(m + 1), beyond(m % 2 == 0 ? -0.08 : -0.17)),
-                visual::mathgl_literal(plot_label(statistics.methods[m].method)).c_str(), ":C",
-                3.0);
+                mathgl_literal(plot_label(statistics.methods[m].method)).c_str(), ":C", 3.0);
   }
 
   for (std::size_t m = 0; m < methods; ++m) {
@@ -126,10 +125,10 @@ void plot_condition(const std::filesystem::path& path, const ConditionStatistics
   figure.InPlot(0.0, 1.0, 0.0, 1.0, false);
   figure.SetPlotFactor(1.0);
   figure.SetRanges(0, 1, 0, 1);
-  figure.Puts(mglPoint(0.5, 0.955), visual::mathgl_literal(title).c_str(), ":C", 2.2);
+  figure.Puts(mglPoint(0.5, 0.955), mathgl_literal(title).c_str(), ":C", 2.2);
   figure.Puts(mglPoint(0.5, 0.015),
-              visual::mathgl_literal("|error| of each run (dots; bar: median; exact results at " +
-                                     fmt::format("{:g}", kFloor) + "); failed runs not drawn")
+              mathgl_literal("|error| of each run (dots; bar: median; exact results at " +
+                             fmt::format("{:g}", kFloor) + "); failed runs not drawn")
                   .c_str(),
               ":C", 1.5);
   figure.WritePNG(path.c_str(), "", false);

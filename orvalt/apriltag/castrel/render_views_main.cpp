@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -56,7 +57,14 @@ int main(int argc, char** argv) {
   const cv::Point2d centre(paper.cols * metres_per_pixel / 2, paper.rows * metres_per_pixel / 2);
   const cv::Matx33d K(kFocal, 0, (kWidth - 1) / 2.0, 0, kFocal, (kHeight - 1) / 2.0, 0, 0, 1);
 
-  std::filesystem::create_directories(output_dir);
+  // A folder that cannot be made (a file in the way, no permission) is a user error, not a crash.
+  std::error_code error;
+  std::filesystem::create_directories(output_dir, error);
+  if (error || !std::filesystem::is_directory(output_dir)) {
+    std::cerr << "render_views: error: cannot create output folder " << output_dir << ": "
+              << (error ? error.message() : "a file of that name is in the way") << "\n";
+    return 1;
+  }
   cv::RNG rng(42);
   int index = 0;
   for (const Viewpoint& viewpoint : kViewpoints) {

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,9 +16,10 @@
 namespace orvalt::apriltag {
 namespace {
 
-int run_render_views(const std::string& arguments) {
+int run_render_views(const std::string& arguments,
+                     const std::filesystem::path& error_log = "/dev/null") {
   const std::string command = "'" + (orvalt::testing::program_dir() / "render_views").string() +
-                              "' " + arguments + " > /dev/null 2>&1";
+                              "' " + arguments + " > /dev/null 2> '" + error_log.string() + "'";
   const int raw = std::system(command.c_str());
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
@@ -50,6 +53,23 @@ TEST(RenderViewsProgramTest, MissingBoardOrNegativeMarginFails) {
   ASSERT_TRUE(generator.save(generator.generate_single(0, 100), dir / "marker.png"));
   EXPECT_EQ(run_render_views("--board '" + (dir / "marker.png").string() + "' --margin -1"), 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "views"));
+}
+
+TEST(RenderViewsProgramTest, OutputFolderThatCannotBeCreatedFailsNamingIt) {
+  orvalt::testing::TempDir dir;
+  const AprilTagGenerator generator;
+  ASSERT_TRUE(generator.save(generator.generate_grid(2, 2, 120, 30), dir / "board.png"));
+  const std::string board = "--board '" + (dir / "board.png").string() + "'";
+  // Below a regular file, and a regular file itself.
+  for (const auto& output : {dir / "board.png" / "views", dir / "board.png"}) {
+    const auto log = dir / "stderr.txt";
+    EXPECT_EQ(run_render_views(board + " --output_dir '" + output.string() + "'", log), 1)
+        << output;
+    std::ifstream stream(log);
+    const std::string text((std::istreambuf_iterator<char>(stream)), {});
+    EXPECT_NE(text.find("cannot create output folder " + output.string()), std::string::npos)
+        << text;
+  }
 }
 
 }  // namespace

@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
 #include <png.h>
+#include <zlib.h>
 
 namespace orvalt::visual {
 namespace {
-
-bool same_pixel(const std::uint8_t* a, const std::uint8_t* b) {
-  return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
-}
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -21,13 +19,20 @@ struct FileCloser {
 
 }  // namespace
 
-PixelBox content_box(const RgbImage& image, int pad) {
-  const std::uint8_t* background = image.pixels.data();
+std::uint32_t PixelView::rgb(int x, int y) const {
+  std::uint32_t word = 0;
+  std::memcpy(&word, data + static_cast<std::size_t>(y) * stride + 4 * static_cast<std::size_t>(x),
+              sizeof word);
+  return word & 0xFFFFFFu;
+}
+
+PixelBox content_box(const PixelView& image, int pad) {
+  if (image.width == 0 || image.height == 0) return {0, 0, image.width, image.height};
+  const std::uint32_t background = image.rgb(0, 0);
   int left = image.width, right = -1, top = image.height, bottom = -1;
   for (int y = 0; y < image.height; ++y) {
-    const std::uint8_t* row = image.pixels.data() + static_cast<std::size_t>(y) * image.width * 3;
     for (int x = 0; x < image.width; ++x) {
-      if (same_pixel(row + 3 * x, background)) continue;
+      if (image.rgb(x, y) == background) continue;
       left = std::min(left, x);
       right = std::max(right, x);
       top = std::min(top, y);
@@ -42,7 +47,7 @@ PixelBox content_box(const RgbImage& image, int pad) {
   return {left, top, right - left + 1, bottom - top + 1};
 }
 
-void write_png(const std::filesystem::path& path, const RgbImage& image, const PixelBox& box,
+void write_png(const std::filesystem::path& path, const PixelView& image, const PixelBox& box,
                int dpi) {
   const auto fail = [&path](const std::string& why) {
     return std::runtime_error("Cannot write " + path.string() + ": " + why);
@@ -65,10 +70,23 @@ void write_png(const std::filesystem::path& path, const RgbImage& image, const P
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   const auto pixels_per_metre = static_cast<png_uint_32>(std::lround(dpi / 0.0254));
   png_set_pHYs(png, info, pixels_per_metre, pixels_per_metre, PNG_RESOLUTION_METER);
+  // A figure is mostly white, and most rows repeat the one above: the "up" filter turns them
+  // into zeros, which run-length coding packs smaller than adaptive filtering with default
+  // deflate does, in a fraction of its time.
+  png_set_compression_level(png, 1);
+  png_set_compression_strategy(png, Z_RLE);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_write_info(png, info);
+  // libpng drops the unused byte of each 32-bit pixel and orders the colour bytes.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  png_set_filler(png, 0, PNG_FILLER_AFTER);
+  png_set_bgr(png);
+#else
+  png_set_filler(png, 0, PNG_FILLER_BEFORE);
+#endif
   for (int y = box.y; y < box.y + box.height; ++y) {
-    const std::size_t offset = (static_cast<std::size_t>(y) * image.width + box.x) * 3;
-    png_write_row(png, const_cast<png_bytep>(image.pixels.data() + offset));
+    const std::size_t offset = static_cast<std::size_t>(y) * image.stride + 4 * box.x;
+    png_write_row(png, const_cast<png_bytep>(image.data + offset));
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);

@@ -10,16 +10,27 @@
 namespace orvalt::visual {
 namespace {
 
-RgbImage white(int width, int height) {
-  return {width, height,
-          std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3, 255)};
+// 32-bit pixels as a Cairo RGB24 surface holds them, rows padded as its stride may be.
+struct TestImage {
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  std::vector<std::uint32_t> words;
+
+  PixelView view() const {
+    return {width, height, stride, reinterpret_cast<const std::uint8_t*>(words.data())};
+  }
+};
+
+TestImage white(int width, int height) {
+  const int padded = width + 2;
+  // The unused top byte is set too: it must not count as colour.
+  return {width, height, padded * 4,
+          std::vector<std::uint32_t>(static_cast<std::size_t>(padded) * height, 0xFFFFFFFFu)};
 }
 
-void paint(RgbImage& image, int x, int y) {
-  std::uint8_t* pixel = image.pixels.data() + (static_cast<std::size_t>(y) * image.width + x) * 3;
-  pixel[0] = 10;
-  pixel[1] = 20;
-  pixel[2] = 30;
+void paint(TestImage& image, int x, int y) {
+  image.words[static_cast<std::size_t>(y) * (image.stride / 4) + x] = 0x000A141Eu;
 }
 
 struct PngInfo {
@@ -47,10 +58,10 @@ PngInfo read_png(const std::filesystem::path& path) {
 }
 
 TEST(ContentBoxTest, BoundsTheNonBackgroundPixelsPlusPad) {
-  RgbImage image = white(100, 80);
+  TestImage image = white(100, 80);
   paint(image, 20, 30);
   paint(image, 60, 50);
-  const PixelBox box = content_box(image, 5);
+  const PixelBox box = content_box(image.view(), 5);
   EXPECT_EQ(box.x, 15);
   EXPECT_EQ(box.y, 25);
   EXPECT_EQ(box.width, 51);
@@ -58,24 +69,24 @@ TEST(ContentBoxTest, BoundsTheNonBackgroundPixelsPlusPad) {
 }
 
 TEST(ContentBoxTest, PadIsClippedToTheImageAndBlankImagesStayWhole) {
-  RgbImage image = white(40, 30);
+  TestImage image = white(40, 30);
   paint(image, 1, 28);
-  const PixelBox box = content_box(image, 10);
+  const PixelBox box = content_box(image.view(), 10);
   EXPECT_EQ(box.x, 0);
   EXPECT_EQ(box.y, 18);
   EXPECT_EQ(box.width, 12);
   EXPECT_EQ(box.height, 12);
 
-  const PixelBox whole = content_box(white(40, 30), 3);
+  const PixelBox whole = content_box(white(40, 30).view(), 3);
   EXPECT_EQ(whole.width, 40);
   EXPECT_EQ(whole.height, 30);
 }
 
 TEST(WritePngTest, WritesTheBoxWithItsResolution) {
   testing::TempDir dir;
-  RgbImage image = white(50, 40);
+  TestImage image = white(50, 40);
   paint(image, 10, 5);
-  write_png(dir / "out.png", image, {10, 5, 20, 15}, 300);
+  write_png(dir / "out.png", image.view(), {10, 5, 20, 15}, 300);
   const PngInfo written = read_png(dir / "out.png");
   EXPECT_EQ(written.width, 20u);
   EXPECT_EQ(written.height, 15u);
@@ -83,15 +94,18 @@ TEST(WritePngTest, WritesTheBoxWithItsResolution) {
   EXPECT_EQ(written.x_ppm, 11811u);
   EXPECT_EQ(written.y_ppm, 11811u);
   EXPECT_EQ(written.unit, PNG_RESOLUTION_METER);
-  ASSERT_GE(written.first_row.size(), 6u);
+  // Three bytes a pixel, red first.
+  ASSERT_EQ(written.first_row.size(), 60u);
   EXPECT_EQ(written.first_row[0], 10);
+  EXPECT_EQ(written.first_row[1], 20);
+  EXPECT_EQ(written.first_row[2], 30);
   EXPECT_EQ(written.first_row[3], 255);
 }
 
 TEST(WritePngTest, UnwritablePathThrowsNamingIt) {
   testing::TempDir dir;
   try {
-    write_png(dir / "missing" / "out.png", white(4, 4), {0, 0, 4, 4}, 300);
+    write_png(dir / "missing" / "out.png", white(4, 4).view(), {0, 0, 4, 4}, 300);
     FAIL() << "expected an error";
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find("missing/out.png"), std::string::npos);

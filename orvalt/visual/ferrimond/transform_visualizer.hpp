@@ -1,19 +1,19 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "orvalt/calibration/utils/utils.hpp"
-#include "orvalt/visual/ferrimond/png_export.hpp"
 
 namespace orvalt::visual {
 
 // Plots a timestamped pose list for inspection: a top view of the path in a fixed window of
 // +-plot_limit_cm around the origin (heading arrows, start, end and origin markers) and a chart
 // of the x, y and z displacement (cm) over the sample index. Both figures live as long as the
-// object; every plot() redraws them and save() writes them as PNG files at 300 dpi.
+// object; every plot() replaces what they show and save() renders them as PNG files at 300 dpi.
 class TransformVisualizer {
  public:
   static constexpr int kDpi = 300;
@@ -54,18 +54,26 @@ class TransformVisualizer {
   double plot_limit_cm() const { return plot_limit_cm_; }
 
  private:
-  void draw_top_view(const std::vector<double>& x, const std::vector<double>& y,
-                     const std::vector<double>& yaw, const std::string& title);
-  void draw_displacement(const std::vector<double>& x, const std::vector<double>& y,
-                         const std::vector<double>& z);
+  // What each figure shows, in centimetres and radians. A figure is rendered only when saved,
+  // so that a visualizer holds no pixels; std::nullopt is the blank axes shown before the first
+  // plot().
+  struct TopView {
+    std::vector<double> x, y, yaw;
+    std::string title;
+  };
+  struct DisplacementChart {
+    std::vector<double> x, y, z;
+  };
+
+  void save_top_view(const std::filesystem::path& path) const;
+  void save_displacement_chart(const std::filesystem::path& path) const;
 
   std::filesystem::path save_dir_;
   double grid_size_;
   double plot_limit_cm_ = 150.0;
   std::pair<double, double> figsize_;
-  // Each figure as drawn (top view, displacement chart); every plot() draws both afresh.
-  RgbImage fig_;
-  RgbImage fig_axis_;
+  std::optional<TopView> fig_;
+  std::optional<DisplacementChart> fig_axis_;
 };
 
 }  // namespace orvalt::visual

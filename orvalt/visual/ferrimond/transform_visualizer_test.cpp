@@ -1,5 +1,6 @@
 #include "orvalt/visual/ferrimond/transform_visualizer.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -39,13 +40,49 @@ const cv::Vec3b kOrange(0, 165, 255);
 const cv::Vec3b kRed(0, 0, 255);
 const cv::Vec3b kBlue(255, 0, 0);
 const cv::Vec3b kGreen(0, 128, 0);
+// The grid's grey (#b0b0b0) at alpha 0.4 over white.
+const cv::Vec3b kTopViewGrid(223, 223, 223);
+
+// Rows (or columns) of `mask` with more than `least` set pixels, each run of neighbours counted
+// once: long straight lines, however many pixels wide.
+std::vector<int> long_lines(const cv::Mat& mask, bool rows, int least) {
+  std::vector<int> starts;
+  bool previous = false;
+  for (int i = 0; i < (rows ? mask.rows : mask.cols); ++i) {
+    const bool line = cv::countNonZero(rows ? mask.row(i) : mask.col(i)) > least;
+    if (line && !previous) starts.push_back(i);
+    previous = line;
+  }
+  return starts;
+}
+
+// Grid lines inside the top view's black frame: rows and columns of light grey (the thin lines
+// blend with white where they fall between pixels). The legend and the path hide parts of some.
+int grid_lines(const cv::Mat& image) {
+  cv::Mat black, grey;
+  cv::inRange(image, cv::Scalar(0, 0, 0), cv::Scalar(60, 60, 60), black);
+  // The frame's sides are the only long vertical black lines; its top and bottom the only
+  // rows black all the way between them.
+  const std::vector<int> sides = long_lines(black, false, black.rows / 2);
+  if (sides.size() != 2) return -1;
+  const cv::Range between(sides[0], sides[1]);
+  const std::vector<int> ends =
+      long_lines(black.colRange(between), true, (between.size() * 9) / 10);
+  if (ends.size() != 2) return -1;
+  constexpr int kClear = 8;  // pixels kept away from the frame's anti-aliased edges
+  const cv::Rect inside(cv::Point(sides[0] + kClear, ends[0] + kClear),
+                        cv::Point(sides[1] - kClear, ends[1] - kClear));
+  cv::inRange(image(inside), cv::Scalar(190, 190, 190), cv::Scalar(250, 250, 250), grey);
+  return static_cast<int>(long_lines(grey, true, grey.cols / 2).size() +
+                          long_lines(grey, false, grey.rows / 2).size());
+}
 
 // Plots `rows` into a fresh directory and reads both figures back.
 class TransformVisualizerTest : public ::testing::Test {
  protected:
   // Small top views keep the test quick where the size does not matter.
-  void plot(const std::vector<PoseRow>& rows, double inches = 4.0) {
-    TransformVisualizer visualizer(dir_.path(), 25.0, {inches, inches});
+  void plot(const std::vector<PoseRow>& rows, double inches = 4.0, double grid_size = 25.0) {
+    TransformVisualizer visualizer(dir_.path(), grid_size, {inches, inches});
     visualizer.plot(rows, 1.5, 0.25);
     visualizer.save("robot");
     top_view_ = cv::imread((dir_ / "robot_2D.png").string());
@@ -114,6 +151,48 @@ TEST_F(TransformVisualizerTest, WindowStaysFixedWhenThePathLeavesIt) {
   EXPECT_EQ(top_view_.size(), outside_size);
   EXPECT_GT(count_colour(top_view_, kForestGreen), outside_green + 1000);
   EXPECT_GT(count_colour(top_view_, kRed), outside_red + 300);
+}
+
+TEST_F(TransformVisualizerTest, ArrowsCrossingTheWindowEdgeAreClippedNotDropped) {
+  // Both arrows start inside the window and end beyond its right edge at 150 cm.
+  plot({pose(1.47, 0.0), pose(1.47, 0.5)});
+  EXPECT_GT(count_colour(top_view_, kOrange), 20);
+  // An arrow wholly outside leaves no trace.
+  plot({pose(1.6, 0.0), pose(1.6, 0.5)});
+  EXPECT_EQ(count_colour(top_view_, kOrange), 0);
+}
+
+TEST_F(TransformVisualizerTest, GridSizeOfMinusOneOrLessDrawsNoTicks) {
+  plot(quarter_turn(5), 4.0, 25.0);
+  EXPECT_EQ(grid_lines(top_view_), 2 * 11);
+  plot(quarter_turn(5), 4.0, -1.0);
+  EXPECT_EQ(grid_lines(top_view_), 0);
+  plot(quarter_turn(5), 4.0, -30.0);
+  EXPECT_EQ(grid_lines(top_view_), 0);
+}
+
+TEST_F(TransformVisualizerTest, LongChartInMetresStaysWhollyOnTheFigure) {
+  // 10,000 samples over 300 m: a white border all round shows that nothing was cut off.
+  std::vector<PoseRow> rows;
+  for (int i = 0; i < 10000; ++i) rows.push_back(pose(0.03 * i, -0.01 * i));
+  plot(rows);
+  ASSERT_LE(chart_.cols, 3600);
+  ASSERT_LE(chart_.rows, 1500);
+  const auto white_border = [](const cv::Mat& image) {
+    cv::Mat gray;
+    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    double darkest = 0;
+    for (const cv::Mat& edge :
+         {gray.row(0), gray.row(gray.rows - 1), gray.col(0), gray.col(gray.cols - 1)}) {
+      double low = 0;
+      cv::minMaxLoc(edge, &low);
+      darkest = std::max(darkest, 255.0 - low);
+    }
+    return darkest == 0.0;
+  };
+  EXPECT_TRUE(white_border(chart_));
+  EXPECT_TRUE(white_border(top_view_));
+  EXPECT_GT(count_colour(chart_, kBlue), 5000);
 }
 
 TEST_F(TransformVisualizerTest, SaveBeforePlotWritesBlankAxes) {

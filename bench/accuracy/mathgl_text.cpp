@@ -1,8 +1,8 @@
-#include "orvalt/visual/ferrimond/mathgl_text.hpp"
+#include "bench/accuracy/mathgl_text.hpp"
 
 #include <cstring>
 
-namespace orvalt::visual {
+namespace orvalt::bench {
 
 std::string mathgl_literal(const std::string& text) {
   std::string escaped;
@@ -14,4 +14,4 @@ std::string mathgl_literal(const std::string& text) {
   return escaped;
 }
 
-}  // namespace orvalt::visual
+}  // namespace orvalt::bench

@@ -1,8 +1,8 @@
-#include "orvalt/visual/ferrimond/mathgl_text.hpp"
+#include "bench/accuracy/mathgl_text.hpp"
 
 #include <gtest/gtest.h>
 
-namespace orvalt::visual {
+namespace orvalt::bench {
 namespace {
 
 TEST(MathglLiteralTest, EscapesEveryMarkupCharacter) {
@@ -16,4 +16,4 @@ TEST(MathglLiteralTest, LeavesPlainTextAlone) {
 }
 
 }  // namespace
-}  // namespace orvalt::visual
+}  // namespace orvalt::bench
