@@ -154,6 +154,8 @@ void write_ground_truth(const Simulation& simulation, const RecordingSummary& su
   json["storage"] = options.storage;
   json["topics"] = topics_json(options, summary);
   json["recording_delay_ms"] = {{"min", options.delay.min_ms}, {"max", options.delay.max_ms}};
+  // Only where there is one, so that recordings without latency keep the file they always had.
+  if (options.camera_latency_ms > 0.0) json["camera_latency_ms"] = options.camera_latency_ms;
   json["seed"] = options.seed;
   json["noise"] = noise_json(options.noise);
   const OdometrySample& last = simulation.odometry().back();
@@ -194,6 +196,7 @@ GroundTruth read_ground_truth(const std::filesystem::path& path) {
     truth.intrinsics.cx = camera.at("cx").get<double>();
     truth.intrinsics.cy = camera.at("cy").get<double>();
     truth.seed = json.at("seed").get<std::uint64_t>();
+    truth.camera_latency_ms = json.value("camera_latency_ms", 0.0);
     return truth;
   } catch (const nlohmann::json::exception& error) {
     throw std::runtime_error("Malformed ground truth " + file.string() + ": " + error.what());

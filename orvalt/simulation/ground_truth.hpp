@@ -17,7 +17,8 @@ inline constexpr const char* kGroundTruthFile = "ground_truth.json";
 // rotation_deg, rotation_quat, extrinsic_matrix_4x4, at full precision), then the nominal
 // extrinsic of /tf_static, the frames, camera intrinsics, board layout and pose (with every
 // tag corner in the world), room, trajectory, rates, topics with their message counts and
-// delays, the seed, every noise setting, and the odometry drift at the end.
+// delays, the camera latency (when there is one), the seed, every noise setting, and the
+// odometry drift at the end.
 void write_ground_truth(const Simulation& simulation, const RecordingSummary& summary);
 
 // What a consumer of a recording needs back from its ground truth.
@@ -26,6 +27,7 @@ struct GroundTruth {
   Eigen::Matrix4d extrinsic_matrix;  // camera (forward-left-up) -> base_footprint
   CameraIntrinsics intrinsics;
   std::uint64_t seed = 0;
+  double camera_latency_ms = 0.0;  // camera header stamps minus capture times
 };
 
 // Reads `path` (a ground_truth.json, or a recording directory holding one). Throws

@@ -98,6 +98,24 @@ TEST_F(GroundTruthTest, ReadsBackFromTheFileOrItsDirectory) {
   }
 }
 
+// Recordings without latency keep the file they always had; older files read as without.
+TEST_F(GroundTruthTest, CameraLatencyIsRecordedWhereThereIsOne) {
+  EXPECT_FALSE(json_.contains("camera_latency_ms"));
+  EXPECT_EQ(read_ground_truth(directory_ / "bag").camera_latency_ms, 0.0);
+
+  SimulationOptions late = options_;
+  late.camera_latency_ms = 35.5;
+  summary_.directory = directory_ / "late";
+  std::filesystem::create_directories(summary_.directory);
+  write_ground_truth(Simulation(late), summary_);
+  std::ifstream in(summary_.directory / kGroundTruthFile);
+  EXPECT_EQ(Json::parse(in)["camera_latency_ms"].get<double>(), 35.5);
+  EXPECT_EQ(read_ground_truth(summary_.directory).camera_latency_ms, 35.5);
+
+  std::ofstream(directory_ / "text.json") << "{\"camera_latency_ms\": \"late\"}";
+  EXPECT_THROW(read_ground_truth(directory_ / "text.json"), std::runtime_error);
+}
+
 TEST_F(GroundTruthTest, MissingOrMalformedFilesAreReported) {
   EXPECT_THROW(read_ground_truth(directory_ / "nowhere.json"), common::FileNotFoundError);
   std::ofstream(directory_ / "broken.json") << "{\"vec6\": [1, 2]}";

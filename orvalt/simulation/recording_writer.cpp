@@ -180,12 +180,16 @@ RecordingSummary write_recording(const Simulation& simulation, bool progress) {
   std::optional<common::ProgressBar> bar;
   if (progress) bar.emplace("Writing recording", simulation.frame_count());
   const auto& odometry = simulation.odometry();
+  const double camera_latency = options.camera_latency_ms * 1e-3;
   std::size_t next_odometry = 0;
   std::size_t next_frame = 0;
+  // Published in header stamp order: a frame goes out when the driver stamps it, after the
+  // odometry of its latency.
   while (next_odometry < odometry.size() || next_frame < simulation.frame_count()) {
-    const bool odometry_first = next_frame == simulation.frame_count() ||
-                                (next_odometry < odometry.size() &&
-                                 odometry[next_odometry].time <= simulation.frame_time(next_frame));
+    const bool odometry_first =
+        next_frame == simulation.frame_count() ||
+        (next_odometry < odometry.size() &&
+         odometry[next_odometry].time <= simulation.frame_time(next_frame) + camera_latency);
     if (odometry_first) {
       const OdometrySample& sample = odometry[next_odometry++];
       const std::int64_t stamp = simulation.stamp(sample.time);
@@ -196,7 +200,7 @@ RecordingSummary write_recording(const Simulation& simulation, bool progress) {
     }
     const std::size_t frame = next_frame++;
     const CameraCapture capture = simulation.capture(frame);
-    const std::int64_t stamp = simulation.stamp(capture.time);
+    const std::int64_t stamp = simulation.camera_stamp(frame);
     recorder.flush_until(stamp);
     ros2::std_msgs::Header header;
     header.stamp = ros2::builtin_interfaces::Time::from_nanoseconds(stamp);

@@ -27,7 +27,8 @@ struct RecordingSummary {
 //   base_link -> wheel links in separate messages;
 // - "/tf_static": the base -> camera chain at the nominal mounting (not the true one);
 // - the colour (bgr8), depth (16UC1, mm), camera info and point cloud topics at the camera rate
-//   (clouds at the cloud rate), all of one frame with the same header stamp.
+//   (clouds at the cloud rate), all of one frame with the same header stamp: the capture time
+//   plus the camera latency.
 // Bag timestamps are header stamps plus a recording delay, and messages are written in bag
 // timestamp order, as a recorder receives them. Shows a progress bar when `progress`.
 // Throws std::runtime_error when the directory exists or cannot be written.

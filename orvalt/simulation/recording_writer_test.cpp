@@ -1,5 +1,6 @@
 #include "orvalt/simulation/recording_writer.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <geometry_msgs/TransformStamped.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <tf2/buffer_core.h>
 
 #include "orvalt/ros2/bag_reader.hpp"
@@ -240,6 +242,152 @@ TEST(RecordingWriterTest, ZeroDelayRecordsAtTheHeaderStamps) {
       EXPECT_EQ(message->timestamp, *stamp);
     }
   }
+}
+
+// FNV-1a: unlike std::hash, its value is fixed, so a test can keep it.
+class Fingerprint {
+ public:
+  void add(const void* data, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+      value_ = (value_ ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ULL;
+    }
+  }
+  void add(const std::string& text) { add(text.data(), text.size()); }
+  void add(std::int64_t number) { add(&number, sizeof number); }
+  std::uint64_t value() const { return value_; }
+
+ private:
+  std::uint64_t value_ = 0xcbf29ce484222325ULL;
+};
+
+// Recordings users have made must not change under them: the default recording keeps its
+// message order, bag timestamps, header stamps, transforms and ground truth (image contents are
+// left out, so that renderer improvements do not show here).
+TEST(RecordingWriterTest, DefaultRecordingKeepsItsTimingAndGroundTruth) {
+  const orvalt::testing::TempDir directory;
+  write_recording(Simulation(short_recording(directory / "bag", 1.0)));
+  Fingerprint fingerprint;
+  const ros2::BagReader reader(directory / "bag");
+  auto stream = reader.messages();
+  while (auto message = stream.next()) {
+    fingerprint.add(message->connection->topic);
+    fingerprint.add(message->timestamp);
+    const auto stamp = ros2::header_stamp(message->connection->msgtype, message->data);
+    if (stamp) {
+      fingerprint.add(*stamp);
+    } else {
+      fingerprint.add(message->data.data(), message->data.size());
+    }
+  }
+  const std::vector<char> truth = file_bytes(directory / "bag" / kGroundTruthFile);
+  fingerprint.add(truth.data(), truth.size());
+  EXPECT_EQ(fingerprint.value(), 10048318080271671415ULL);
+}
+
+// What a recording says about its messages' timing, by topic in bag order.
+struct TimedMessage {
+  std::int64_t bag_time;
+  std::int64_t header_stamp;
+  ros2::Bytes payload_without_stamp;
+};
+
+std::map<std::string, std::vector<TimedMessage>> timed_messages(const std::filesystem::path& bag) {
+  std::map<std::string, std::vector<TimedMessage>> messages;
+  const ros2::BagReader reader(bag);
+  auto stream = reader.messages();
+  while (auto message = stream.next()) {
+    TimedMessage timed{message->timestamp, 0, message->data};
+    const auto stamp = ros2::header_stamp(message->connection->msgtype, message->data);
+    if (stamp) {
+      timed.header_stamp = *stamp;
+      // Every camera message starts with its header: the stamp follows the 4 bytes of CDR
+      // encapsulation as int32 seconds and uint32 nanoseconds.
+      std::fill(timed.payload_without_stamp.begin() + 4, timed.payload_without_stamp.begin() + 12,
+                0);
+    } else {
+      timed.header_stamp = ros2::tf2_msgs::TFMessage::decode(message->data)
+                               .transforms.at(0)
+                               .header.stamp.nanoseconds();
+    }
+    messages[message->connection->topic].push_back(std::move(timed));
+  }
+  return messages;
+}
+
+// Bag timestamps as the recorder stored them; readers sort by timestamp, so they cannot tell.
+std::vector<std::int64_t> timestamps_in_write_order(const std::filesystem::path& database) {
+  sqlite3* handle = nullptr;
+  std::vector<std::int64_t> timestamps;
+  if (sqlite3_open_v2(database.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(handle, "SELECT timestamp FROM messages ORDER BY id", -1, &query, nullptr);
+    while (sqlite3_step(query) == SQLITE_ROW) timestamps.push_back(sqlite3_column_int64(query, 0));
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(handle);
+  return timestamps;
+}
+
+// A late camera stamps each capture later by exactly its latency; the captures themselves and
+// the odometry stay as they were, and the recorder still receives everything after its stamp,
+// in order.
+TEST(RecordingWriterTest, CameraLatencyDelaysEveryCameraStampAndNothingElse) {
+  const orvalt::testing::TempDir directory;
+  std::map<std::string, std::vector<TimedMessage>> recordings[2];
+  std::unique_ptr<Simulation> simulations[2];
+  const double latencies_ms[] = {0.0, 100.0};
+  for (int i = 0; i < 2; ++i) {
+    SimulationOptions options = short_recording(directory / std::to_string(i), 1.5);
+    options.noise = NoiseSettings::exact();
+    options.camera_latency_ms = latencies_ms[i];
+    simulations[i] = std::make_unique<Simulation>(options);
+    write_recording(*simulations[i]);
+    recordings[i] = timed_messages(directory / std::to_string(i));
+  }
+  const SimulationOptions& options = simulations[1]->options();
+  const std::int64_t latency_ns = 100000000;
+
+  for (const std::string& topic : {options.topics.color, options.topics.depth, options.topics.cloud,
+                                   options.topics.camera_info}) {
+    const auto& on_time = recordings[0].at(topic);
+    const auto& late = recordings[1].at(topic);
+    ASSERT_EQ(late.size(), simulations[1]->frame_count()) << topic;
+    ASSERT_EQ(on_time.size(), late.size()) << topic;
+    for (std::size_t frame = 0; frame < late.size(); ++frame) {
+      const std::int64_t capture = simulations[1]->stamp(simulations[1]->frame_time(frame));
+      EXPECT_EQ(on_time[frame].header_stamp, capture) << topic << " " << frame;
+      EXPECT_EQ(late[frame].header_stamp, capture + latency_ns) << topic << " " << frame;
+      EXPECT_TRUE(late[frame].payload_without_stamp == on_time[frame].payload_without_stamp)
+          << topic << " " << frame;
+    }
+  }
+  // The odometry and wheel messages of one stamp may swap places in the bag, as their
+  // recording delays are drawn in publication order.
+  const auto transforms = [](const std::vector<TimedMessage>& messages) {
+    std::vector<std::pair<std::int64_t, ros2::Bytes>> stamped;
+    for (const auto& message : messages) {
+      stamped.emplace_back(message.header_stamp, message.payload_without_stamp);
+    }
+    std::sort(stamped.begin(), stamped.end());
+    return stamped;
+  };
+  for (const std::string topic : {"/tf", "/tf_static"}) {
+    EXPECT_TRUE(transforms(recordings[0].at(topic)) == transforms(recordings[1].at(topic)))
+        << topic;
+  }
+
+  for (const auto& [topic, messages] : recordings[1]) {
+    for (const auto& message : messages) {
+      const double delay_ms = (message.bag_time - message.header_stamp) / 1e6;
+      EXPECT_GE(delay_ms, options.delay.min_ms - 1e-6) << topic;
+      EXPECT_LE(delay_ms, options.delay.max_ms + 1e-6) << topic;
+    }
+  }
+  const std::vector<std::int64_t> written = timestamps_in_write_order(directory / "1" / "1_0.db3");
+  ASSERT_FALSE(written.empty());
+  EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+  EXPECT_EQ(read_ground_truth(directory / "1").camera_latency_ms, 100.0);
+  EXPECT_EQ(read_ground_truth(directory / "0").camera_latency_ms, 0.0);
 }
 
 TEST(RecordingWriterTest, SameSeedWritesTheSameBytes) {

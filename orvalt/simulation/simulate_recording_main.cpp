@@ -200,6 +200,9 @@ int main(int argc, char** argv) {
                     "Yaw noise, rad per square root of (rad turned + m driven) (default: 0.002)");
   parser.add_option("--recording_delay_ms", &line.recording_delay_ms,
                     "Range of bag timestamp minus header stamp, ms (default: 3 40)");
+  parser.add_option("--camera_latency_ms", &o.camera_latency_ms,
+                    "Colour, depth, cloud and camera info header stamps are this many ms later "
+                    "than the capture, as camera drivers stamp them; 0 to 200 (default: 0)");
   parser.add_option("--cloud_step", &o.cloud_step,
                     "The cloud keeps every N-th pixel in both directions (default: 4)");
   parser.add_option("--depth_range", &line.depth_range,

@@ -37,7 +37,8 @@ TEST(SimulateRecordingTest, WritesABagWithItsGroundTruth) {
   const auto bag = directory / "bag";
   const ProgramRun result = run("--output " + bag.string() +
                                     " --duration 1.5 --noise none --seed 7 --storage mcap "
-                                    "--extrinsic 1 2 3 0.02 0.03 0.15 --board_pose 1.2 0.1 5",
+                                    "--extrinsic 1 2 3 0.02 0.03 0.15 --board_pose 1.2 0.1 5 "
+                                    "--camera_latency_ms 30",
                                 directory);
   ASSERT_EQ(result.status, 0) << result.output;
   const ros2::BagReader reader(bag);
@@ -53,6 +54,7 @@ TEST(SimulateRecordingTest, WritesABagWithItsGroundTruth) {
   EXPECT_EQ(json["noise"]["odometry"]["yaw_noise"].get<double>(), 0.0);
   EXPECT_NEAR(json["board"]["yaw_rad"].get<double>(), 5 * M_PI / 180, 1e-15);
   EXPECT_EQ(json["board"]["position_m"][0].get<double>(), 1.2);
+  EXPECT_EQ(json["camera_latency_ms"].get<double>(), 30.0);
 }
 
 TEST(SimulateRecordingTest, SingleSettingsOverrideThePresetAndTheTopics) {
@@ -75,7 +77,8 @@ TEST(SimulateRecordingTest, BadArgumentsEndWithStatus2) {
   const orvalt::testing::TempDir directory;
   for (const std::string arguments :
        {"--duration abc", "--no_such_option 1", "--duration -3", "--noise some",
-        "--extrinsic 1 2 3", "--trajectory zigzag", "--board_grid 2"}) {
+        "--extrinsic 1 2 3", "--trajectory zigzag", "--board_grid 2", "--camera_latency_ms -5",
+        "--camera_latency_ms 1000"}) {
     const ProgramRun result =
         run("--output " + (directory / "bag").string() + " " + arguments, directory);
     EXPECT_EQ(result.status, 2) << arguments << "\n" << result.output;

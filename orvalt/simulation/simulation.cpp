@@ -66,6 +66,11 @@ std::int64_t Simulation::stamp(double time) const {
   return options_.start_time_ns + std::llround(time * 1e9);
 }
 
+std::int64_t Simulation::camera_stamp(std::size_t frame) const {
+  // Added in nanoseconds, so that every frame lags its capture by exactly the same amount.
+  return stamp(frame_time(frame)) + std::llround(options_.camera_latency_ms * 1e6);
+}
+
 bool Simulation::has_cloud(std::size_t frame) const {
   // A cloud with the first frame, then whenever the cloud clock ticks over.
   if (frame == 0) return true;

@@ -54,6 +54,9 @@ class Simulation {
   // sample to a quarter second before the last, so that every frame has odometry around it.
   std::size_t frame_count() const { return frame_times_.size(); }
   double frame_time(std::size_t frame) const { return frame_times_.at(frame); }
+  // Header stamp (ns since the epoch) of the camera messages of frame `frame`: its capture time
+  // plus the camera latency.
+  std::int64_t camera_stamp(std::size_t frame) const;
   // Whether frame `frame` also publishes a point cloud (the cloud rate may be lower).
   bool has_cloud(std::size_t frame) const;
   // Odometry samples at the TF rate over the whole recording.

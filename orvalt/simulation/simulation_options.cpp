@@ -11,6 +11,7 @@ namespace {
 
 // Markers in OpenCV's tag36h11 dictionary.
 constexpr int kTag36h11Markers = 587;
+constexpr double kMaxCameraLatencyMs = 200.0;
 
 void require(bool condition, const std::string& message) {
   if (!condition) throw std::invalid_argument(message);
@@ -164,6 +165,13 @@ void validate(const SimulationOptions& options) {
               options.delay.max_ms <= 10000.0,
           fmt::format("--recording_delay_ms needs 0 <= MIN <= MAX <= 10000, got {} {}",
                       options.delay.min_ms, options.delay.max_ms));
+
+  // Camera frames end a quarter second before the odometry does; a larger latency would stamp
+  // the last frames at or past its end, where they have no odometry around them.
+  require(std::isfinite(options.camera_latency_ms) && options.camera_latency_ms >= 0.0 &&
+              options.camera_latency_ms <= kMaxCameraLatencyMs,
+          fmt::format("--camera_latency_ms must lie in [0, {}] ms, got {}", kMaxCameraLatencyMs,
+                      options.camera_latency_ms));
 
   const auto& topics = options.topics;
   const std::set<std::string> distinct = {topics.color,       topics.depth, topics.cloud,

@@ -123,6 +123,9 @@ struct SimulationOptions {
   Room room;
   NoiseSettings noise;
   RecordingDelay delay;
+  // Camera drivers stamp a frame when they publish it, not when it was exposed: colour, depth,
+  // cloud and camera info header stamps are this much later than the capture.
+  double camera_latency_ms = 0.0;
   TopicNames topics;
   int cloud_step = 4;       // the cloud keeps every cloud_step-th pixel in both directions
   double depth_min = 0.15;  // metres; the camera reports nothing closer

@@ -84,6 +84,14 @@ TEST(SimulationOptionsTest, ExtrinsicAnglesAreConvertedFromDegrees) {
   EXPECT_THROW(extrinsic_from_degrees({1, 2, 3, 4, 5}), std::invalid_argument);
 }
 
+// Camera drivers stamp 10 to 100 ms late; up to 200 ms keeps every frame inside the odometry.
+TEST(SimulationOptionsTest, CameraLatencyUpTo200MsIsAccepted) {
+  SimulationOptions options;
+  EXPECT_EQ(options.camera_latency_ms, 0.0);
+  options.camera_latency_ms = 200.0;
+  EXPECT_NO_THROW(validate(options));
+}
+
 // Each broken setting is rejected with a message that names it.
 TEST(SimulationOptionsTest, OutOfRangeSettingsAreRejectedByName) {
   const std::vector<std::pair<std::string, std::function<void(SimulationOptions&)>>> cases = {
@@ -111,6 +119,9 @@ TEST(SimulationOptionsTest, OutOfRangeSettingsAreRejectedByName) {
       {"--odom_scale_error", [](SimulationOptions& o) { o.noise.odometry.scale = 0.6; }},
       {"--odom_slip", [](SimulationOptions& o) { o.noise.odometry.slip = -1; }},
       {"--recording_delay_ms", [](SimulationOptions& o) { o.delay.min_ms = 50; }},
+      {"--camera_latency_ms", [](SimulationOptions& o) { o.camera_latency_ms = -1; }},
+      {"--camera_latency_ms", [](SimulationOptions& o) { o.camera_latency_ms = NAN; }},
+      {"--camera_latency_ms", [](SimulationOptions& o) { o.camera_latency_ms = 250; }},
       {"distinct", [](SimulationOptions& o) { o.topics.depth = o.topics.color; }},
       {"distinct", [](SimulationOptions& o) { o.topics.cloud = "/tf"; }},
       {"--cloud_step", [](SimulationOptions& o) { o.cloud_step = 0; }},

@@ -1,0 +1,440 @@
+#include "orvalt/calibration/refine/board_refinement.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+#include <ceres/ceres.h>
+#include <fmt/format.h>
+#include <Eigen/Geometry>
+#include <opencv2/calib3d.hpp>
+
+#include "orvalt/calibration/refine/refinement_residuals.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+namespace residuals = refine_residuals;
+
+// The weak priors: far wider than any mounting error, so they only matter where the data say
+// nothing.
+constexpr double kPriorRotationSigma = 1.0;     // radians
+constexpr double kPriorTranslationSigma = 1.0;  // metres
+constexpr double kPriorTimeOffsetSigma = 1.0;   // seconds
+// A parameter counts as determined when the data shrink its uncertainty below a tenth of the
+// prior's.
+constexpr double kDeterminedShare = 0.1;
+// Odometry noise of a frame step in which the robot barely moves: keeps the step's weight
+// finite and lets the refinement absorb encoder quantisation.
+constexpr double kStepSigmaFloorM = 2e-4;
+constexpr double kStepSigmaFloorRad = 2e-4;
+// Fewer inlier corners than this share means the corners do not describe one static board.
+constexpr double kMinInlierShare = 0.5;
+
+double seconds_between(std::int64_t from_ns, std::int64_t to_ns) {
+  return static_cast<double>(to_ns - from_ns) * 1e-9;
+}
+
+Eigen::Isometry3d isometry_of_vec6(const Vector6d& vec6) {
+  return Eigen::Isometry3d(TransformUtils::vector6_to_transform_matrix(vec6));
+}
+
+Eigen::Isometry3d isometry_of_planar(const double pose[3]) {
+  Eigen::Isometry3d odom_from_base = Eigen::Isometry3d::Identity();
+  odom_from_base.linear() = Eigen::AngleAxisd(pose[2], Eigen::Vector3d::UnitZ()).matrix();
+  odom_from_base.translation() << pose[0], pose[1], 0.0;
+  return odom_from_base;
+}
+
+// Tag corners in the tag's frame, in the detector's order (OpenCV's square-marker convention:
+// x right, y up, z out of the tag).
+std::array<Eigen::Vector3d, 4> corners_in_tag(double tag_size) {
+  const double h = tag_size / 2.0;
+  return {Eigen::Vector3d(-h, h, 0), Eigen::Vector3d(h, h, 0), Eigen::Vector3d(h, -h, 0),
+          Eigen::Vector3d(-h, -h, 0)};
+}
+
+// camera_from_tag in forward-left-up camera axes, from one view of the tag's four corners.
+std::optional<Eigen::Isometry3d> tag_in_camera(const apriltag::TagPoints& pixels,
+                                               const RefinementInput& input) {
+  std::vector<cv::Point3d> object;
+  for (const Eigen::Vector3d& corner : corners_in_tag(input.tag_size_m)) {
+    object.emplace_back(corner.x(), corner.y(), corner.z());
+  }
+  std::vector<cv::Point2d> image;
+  for (int k = 0; k < 4; ++k) image.emplace_back(pixels(k, 0), pixels(k, 1));
+  const cv::Matx33d camera_matrix(input.fx, 0, input.cx, 0, input.fy, input.cy, 0, 0, 1);
+  cv::Vec3d rvec, tvec;
+  if (!cv::solvePnP(object, image, camera_matrix, cv::noArray(), rvec, tvec, false,
+                    cv::SOLVEPNP_IPPE_SQUARE)) {
+    return std::nullopt;
+  }
+  cv::Matx33d rotation;
+  cv::Rodrigues(rvec, rotation);
+  Eigen::Isometry3d optical_from_tag = Eigen::Isometry3d::Identity();
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) optical_from_tag.linear()(r, c) = rotation(r, c);
+    optical_from_tag.translation()(r) = tvec(r);
+  }
+  Eigen::Isometry3d camera_from_optical = Eigen::Isometry3d::Identity();
+  camera_from_optical.linear() << 0, 0, 1, -1, 0, 0, 0, -1, 0;
+  return camera_from_optical * optical_from_tag;
+}
+
+void validate(const RefinementInput& input) {
+  if (!(input.fx > 0 && input.fy > 0 && std::isfinite(input.cx) && std::isfinite(input.cy))) {
+    throw std::invalid_argument("Board refinement needs positive focal lengths");
+  }
+  if (!(input.tag_size_m > 0)) {
+    throw std::invalid_argument("Board refinement needs a positive tag size");
+  }
+  if (input.frames.size() < 2) {
+    throw std::invalid_argument("Board refinement needs at least two frames");
+  }
+  if (!input.initial_vec6.allFinite()) {
+    throw std::invalid_argument("Board refinement needs a finite initial extrinsic");
+  }
+}
+
+// The square root of a cloud's moment matrix, divided by the height sigma.
+Eigen::Matrix4d floor_root(const Points3d& points, double sigma) {
+  Eigen::Matrix<double, Eigen::Dynamic, 4> homogeneous(points.rows(), 4);
+  homogeneous << points, Eigen::VectorXd::Ones(points.rows());
+  const Eigen::Matrix4d moments = homogeneous.transpose() * homogeneous;
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix4d> eigen(moments);
+  const Eigen::Vector4d roots = eigen.eigenvalues().cwiseMax(0.0).cwiseSqrt();
+  return roots.asDiagonal() * eigen.eigenvectors().transpose() / sigma;
+}
+
+struct CornerObservation {
+  std::size_t frame;
+  ceres::ResidualBlockId block;
+};
+
+class BoardRefinement {
+ public:
+  BoardRefinement(const RefinementInput& input, const RefinementOptions& options)
+      : input_(input), options_(options), frames_(input.frames) {
+    std::sort(frames_.begin(), frames_.end(),
+              [](const auto& a, const auto& b) { return a.image_stamp_ns < b.image_stamp_ns; });
+    for (std::size_t k = 1; k < frames_.size(); ++k) {
+      if (frames_[k].image_stamp_ns == frames_[k - 1].image_stamp_ns) {
+        throw std::invalid_argument(
+            fmt::format("Two frames share the image stamp {}", frames_[k].image_stamp_ns));
+      }
+    }
+    start_ns_ = frames_.front().image_stamp_ns;
+    track_ = std::make_unique<OdometryTrack>(odometry_samples());
+    vec6_ = input.initial_vec6;
+    time_offset_ = options.initial_time_offset_s;
+    determined_[6] = options.estimate_time_offset;
+  }
+
+  RefinementResult run() {
+    RefinementResult result;
+    initialise_poses();
+    if (tag_poses_.empty()) {
+      result.failure_reason = "no tag could be located in any frame";
+      return result;
+    }
+    build_problem();
+
+    ceres::Solver::Summary summary = solve();
+    std::optional<Eigen::Matrix<double, 7, 7>> covariance = covariance_of_extrinsic();
+    if (covariance && hold_undetermined(*covariance)) {
+      summary = solve();
+      covariance = covariance_of_extrinsic();
+    }
+
+    result.converged = summary.termination_type == ceres::CONVERGENCE;
+    result.solver_message = summary.message;
+    result.iterations = static_cast<int>(summary.iterations.size()) - 1;
+    result.vec6 = vec6_;
+    result.extrinsic = TransformUtils::vector6_to_transform_matrix(vec6_);
+    result.time_offset_s = time_offset_;
+    report_sigmas(covariance, summary, result);
+    report_reprojection(result);
+    judge(result);
+    return result;
+  }
+
+ private:
+  std::vector<OdometrySample> odometry_samples() const {
+    std::map<std::int64_t, PlanarPose> by_stamp;
+    for (const RefinementFrame& frame : frames_) {
+      by_stamp.emplace(frame.odometry_stamp_ns, frame.base_in_odom);
+    }
+    std::vector<OdometrySample> samples;
+    for (const auto& [stamp, pose] : by_stamp) {
+      samples.push_back({seconds_between(start_ns_, stamp), pose});
+    }
+    return samples;
+  }
+
+  double frame_time(std::size_t k) const {
+    return seconds_between(start_ns_, frames_[k].image_stamp_ns);
+  }
+
+  // Frame poses from the odometry at the offset stamps; each tag from the first frame that
+  // locates it, carried into odom through that frame's pose and X.
+  void initialise_poses() {
+    const Eigen::Isometry3d base_from_camera = isometry_of_vec6(vec6_);
+    base_poses_.resize(frames_.size());
+    for (std::size_t k = 0; k < frames_.size(); ++k) {
+      track_->pose_at(frame_time(k) + time_offset_, base_poses_[k].data());
+      for (const auto& [id, pixels] : frames_[k].tags) {
+        if (pixels.rows() < 4 || tag_poses_.count(id) != 0) continue;
+        const std::optional<Eigen::Isometry3d> camera_from_tag = tag_in_camera(pixels, input_);
+        if (!camera_from_tag) continue;
+        const Eigen::Isometry3d odom_from_tag =
+            isometry_of_planar(base_poses_[k].data()) * base_from_camera * *camera_from_tag;
+        const Eigen::AngleAxisd rotation(odom_from_tag.linear());
+        Vector6d pose;
+        pose << rotation.angle() * rotation.axis(), odom_from_tag.translation();
+        tag_poses_.emplace(id, pose);
+      }
+    }
+  }
+
+  void build_problem() {
+    problem_.AddParameterBlock(vec6_.data(), 6);
+    problem_.AddParameterBlock(&time_offset_, 1);
+    if (!options_.estimate_time_offset) problem_.SetParameterBlockConstant(&time_offset_);
+
+    const auto corners = corners_in_tag(input_.tag_size_m);
+    const residuals::PinholeIntrinsics intrinsics{input_.fx, input_.fy, input_.cx, input_.cy};
+    const double loss_scale = options_.robust_loss_scale_px / options_.pixel_sigma;
+    for (std::size_t k = 0; k < frames_.size(); ++k) {
+      problem_.AddParameterBlock(base_poses_[k].data(), 3);
+      for (const auto& [id, pixels] : frames_[k].tags) {
+        const auto tag = tag_poses_.find(id);
+        if (pixels.rows() < 4 || tag == tag_poses_.end()) continue;
+        for (int c = 0; c < 4; ++c) {
+          auto* cost = new ceres::AutoDiffCostFunction<residuals::CornerReprojection, 2, 6, 3, 6>(
+              new residuals::CornerReprojection{intrinsics, corners[c],
+                                                Eigen::Vector2d(pixels(c, 0), pixels(c, 1)),
+                                                options_.pixel_sigma});
+          const ceres::ResidualBlockId block =
+              problem_.AddResidualBlock(cost, new ceres::CauchyLoss(loss_scale), vec6_.data(),
+                                        base_poses_[k].data(), tag->second.data());
+          corners_.push_back({k, block});
+        }
+      }
+    }
+    // The odometry frame is only known up to where the first frame stands.
+    problem_.SetParameterBlockConstant(base_poses_.front().data());
+
+    for (std::size_t k = 0; k + 1 < frames_.size(); ++k) {
+      auto* functor = new residuals::OdometryBetween{track_.get(), frame_time(k), frame_time(k + 1),
+                                                     step_sigma(k)};
+      problem_.AddResidualBlock(
+          new ceres::AutoDiffCostFunction<residuals::OdometryBetween, 3, 3, 3, 1>(functor), nullptr,
+          base_poses_[k].data(), base_poses_[k + 1].data(), &time_offset_);
+    }
+
+    for (const Points3d& cloud : input_.floor_points) {
+      if (cloud.rows() < 3) continue;
+      problem_.AddResidualBlock(
+          new ceres::AutoDiffCostFunction<residuals::FloorHeights, 4, 6>(
+              new residuals::FloorHeights{floor_root(cloud, options_.floor_sigma_m)}),
+          nullptr, vec6_.data());
+    }
+
+    Vector6d prior_sigma;
+    prior_sigma << Eigen::Vector3d::Constant(kPriorRotationSigma),
+        Eigen::Vector3d::Constant(kPriorTranslationSigma);
+    problem_.AddResidualBlock(new ceres::AutoDiffCostFunction<residuals::WeakPrior<6>, 6, 6>(
+                                  new residuals::WeakPrior<6>{vec6_, prior_sigma}),
+                              nullptr, vec6_.data());
+    problem_.AddResidualBlock(
+        new ceres::AutoDiffCostFunction<residuals::WeakPrior<1>, 1, 1>(
+            new residuals::WeakPrior<1>{Eigen::Matrix<double, 1, 1>(time_offset_),
+                                        Eigen::Matrix<double, 1, 1>(kPriorTimeOffsetSigma)}),
+        nullptr, &time_offset_);
+  }
+
+  // Odometry noise grows as a random walk with the distance driven and the angle turned, so a
+  // step's variance is proportional to its length, whatever the frame rate.
+  Eigen::Vector3d step_sigma(std::size_t k) const {
+    const PlanarPose from = track_->pose_at(frame_time(k) + time_offset_);
+    const PlanarPose to = track_->pose_at(frame_time(k + 1) + time_offset_);
+    const double distance = std::hypot(to.x - from.x, to.y - from.y);
+    const double turn = std::abs(to.yaw - from.yaw);
+    const double translation = std::sqrt(std::pow(options_.odometry_noise_per_metre, 2) * distance +
+                                         std::pow(kStepSigmaFloorM, 2));
+    const double yaw = std::sqrt(std::pow(options_.odometry_yaw_noise_per_radian, 2) * turn +
+                                 std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance +
+                                 std::pow(kStepSigmaFloorRad, 2));
+    return {translation, translation, yaw};
+  }
+
+  ceres::Solver::Summary solve() {
+    ceres::Solver::Options solver;
+    solver.linear_solver_type = ceres::SPARSE_NORMAL_CHOLESKY;
+    solver.max_num_iterations = options_.max_iterations;
+    solver.num_threads = std::max(1, options_.threads);
+    // Exact data must come out exact: stop on the parameters, not on a relative cost change.
+    solver.function_tolerance = 1e-14;
+    solver.gradient_tolerance = 1e-14;
+    solver.parameter_tolerance = 1e-12;
+    solver.logging_type = ceres::SILENT;
+    ceres::Solver::Summary summary;
+    ceres::Solve(solver, &problem_, &summary);
+    return summary;
+  }
+
+  // Unscaled covariance of (rx, ry, rz, tx, ty, tz, time offset), or nothing when the solver
+  // cannot invert the normal equations.
+  std::optional<Eigen::Matrix<double, 7, 7>> covariance_of_extrinsic() {
+    ceres::Covariance::Options covariance_options;
+    covariance_options.algorithm_type = ceres::SPARSE_QR;
+    covariance_options.num_threads = std::max(1, options_.threads);
+    ceres::Covariance covariance(covariance_options);
+    const std::vector<std::pair<const double*, const double*>> blocks = {
+        {vec6_.data(), vec6_.data()},
+        {vec6_.data(), &time_offset_},
+        {&time_offset_, &time_offset_}};
+    if (!covariance.Compute(blocks, &problem_)) return std::nullopt;
+    Eigen::Matrix<double, 7, 7> result = Eigen::Matrix<double, 7, 7>::Zero();
+    Eigen::Matrix<double, 6, 6, Eigen::RowMajor> extrinsic;
+    Eigen::Matrix<double, 6, 1> cross;
+    covariance.GetCovarianceBlock(vec6_.data(), vec6_.data(), extrinsic.data());
+    covariance.GetCovarianceBlock(vec6_.data(), &time_offset_, cross.data());
+    covariance.GetCovarianceBlock(&time_offset_, &time_offset_, &result(6, 6));
+    result.topLeftCorner<6, 6>() = extrinsic;
+    result.block<6, 1>(0, 6) = cross;
+    result.block<1, 6>(6, 0) = cross.transpose();
+    return result;
+  }
+
+  static Eigen::Matrix<double, 7, 1> prior_sigmas() {
+    Eigen::Matrix<double, 7, 1> sigma;
+    sigma << Eigen::Vector3d::Constant(kPriorRotationSigma),
+        Eigen::Vector3d::Constant(kPriorTranslationSigma), kPriorTimeOffsetSigma;
+    return sigma;
+  }
+
+  // Holds every parameter that the data leave undetermined at its starting value, so that the
+  // prior's value stands rather than a guess the weak prior happened to settle on. True when
+  // something changed and the problem must be solved again.
+  bool hold_undetermined(const Eigen::Matrix<double, 7, 7>& covariance) {
+    const Eigen::Matrix<double, 7, 1> share =
+        covariance.diagonal().cwiseMax(0.0).cwiseSqrt().cwiseQuotient(prior_sigmas());
+    std::vector<int> held;
+    for (int i = 0; i < 6; ++i) {
+      determined_[i] = share(i) < kDeterminedShare;
+      if (!determined_[i]) {
+        held.push_back(i);
+        vec6_(i) = input_.initial_vec6(i);
+      }
+    }
+    determined_[6] = options_.estimate_time_offset && share(6) < kDeterminedShare;
+    bool changed = !held.empty();
+    if (changed) {
+      problem_.SetManifold(vec6_.data(), new ceres::SubsetManifold(6, held));
+    }
+    if (options_.estimate_time_offset && !determined_[6]) {
+      time_offset_ = options_.initial_time_offset_s;
+      problem_.SetParameterBlockConstant(&time_offset_);
+      changed = true;
+    }
+    return changed;
+  }
+
+  void report_sigmas(const std::optional<Eigen::Matrix<double, 7, 7>>& covariance,
+                     const ceres::Solver::Summary& summary, RefinementResult& result) const {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (!covariance) {
+      result.vec6_sigma.setConstant(nan);
+      result.time_offset_sigma_s = nan;
+      return;
+    }
+    // The stated noise levels are guesses; the residuals left over say how large the noise
+    // really was, so the sigmas are scaled by the posterior variance of unit weight.
+    const int redundancy = summary.num_residuals_reduced - summary.num_effective_parameters_reduced;
+    const double unit_variance = redundancy > 0 ? 2.0 * summary.final_cost / redundancy : nan;
+    const Eigen::Matrix<double, 7, 1> sigma =
+        (covariance->diagonal().cwiseMax(0.0) * unit_variance).cwiseSqrt();
+    for (int i = 0; i < 6; ++i) {
+      result.vec6_determined[i] = determined_[i];
+      result.vec6_sigma(i) = determined_[i] ? sigma(i) : nan;
+    }
+    result.time_offset_determined = determined_[6];
+    result.time_offset_sigma_s = determined_[6] ? sigma(6) : nan;
+  }
+
+  void report_reprojection(RefinementResult& result) const {
+    std::vector<double> frame_sum(frames_.size(), 0.0);
+    std::vector<int> frame_count(frames_.size(), 0);
+    double inlier_sum = 0.0;
+    int inliers = 0;
+    double residual[2];
+    for (const CornerObservation& corner : corners_) {
+      problem_.EvaluateResidualBlock(corner.block, false, nullptr, residual, nullptr);
+      const double squared_px = (residual[0] * residual[0] + residual[1] * residual[1]) *
+                                options_.pixel_sigma * options_.pixel_sigma;
+      frame_sum[corner.frame] += squared_px;
+      ++frame_count[corner.frame];
+      if (squared_px <= options_.outlier_threshold_px * options_.outlier_threshold_px) {
+        inlier_sum += squared_px;
+        ++inliers;
+      }
+    }
+    result.corners_used = static_cast<int>(corners_.size());
+    result.outlier_corners = result.corners_used - inliers;
+    result.tags_used = static_cast<int>(tag_poses_.size());
+    result.reprojection_rms_px = inliers > 0 ? std::sqrt(inlier_sum / inliers) : 0.0;
+    for (std::size_t k = 0; k < frames_.size(); ++k) {
+      if (frame_count[k] == 0) continue;
+      ++result.frames_used;
+      const double rms = std::sqrt(frame_sum[k] / frame_count[k]);
+      if (rms >= result.worst_frame_rms_px) {
+        result.worst_frame_rms_px = rms;
+        result.worst_frame_stamp_ns = frames_[k].image_stamp_ns;
+      }
+    }
+  }
+
+  void judge(RefinementResult& result) const {
+    if (!result.converged) {
+      result.failure_reason = "the solver did not converge: " + result.solver_message;
+    } else if (result.corners_used == 0 || result.corners_used - result.outlier_corners <
+                                               kMinInlierShare * result.corners_used) {
+      result.failure_reason =
+          fmt::format("{} of {} corners are more than {:.1f} px off, too many for one static board",
+                      result.outlier_corners, result.corners_used, options_.outlier_threshold_px);
+    } else if (result.reprojection_rms_px > options_.max_rms_px) {
+      result.failure_reason = fmt::format("reprojection RMS {:.3f} px exceeds {:.3f} px",
+                                          result.reprojection_rms_px, options_.max_rms_px);
+    }
+    result.success = result.failure_reason.empty();
+  }
+
+  const RefinementInput& input_;
+  const RefinementOptions& options_;
+  std::vector<RefinementFrame> frames_;  // by image stamp
+  std::int64_t start_ns_ = 0;
+  std::unique_ptr<OdometryTrack> track_;
+
+  Vector6d vec6_;
+  double time_offset_ = 0.0;
+  std::vector<Eigen::Vector3d> base_poses_;  // x, y, yaw per frame
+  std::map<int, Vector6d> tag_poses_;        // angle-axis, translation: odom_from_tag
+  std::array<bool, 7> determined_{true, true, true, true, true, true, true};  // last: offset
+
+  ceres::Problem problem_;
+  std::vector<CornerObservation> corners_;
+};
+
+}  // namespace
+
+RefinementResult refine_with_board(const RefinementInput& input, const RefinementOptions& options) {
+  validate(input);
+  return BoardRefinement(input, options).run();
+}
+
+}  // namespace orvalt::calibration

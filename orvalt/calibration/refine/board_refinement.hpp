@@ -1,0 +1,85 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <Eigen/Core>
+
+#include "orvalt/apriltag/quinsel/tag_map.hpp"
+#include "orvalt/calibration/refine/odometry_track.hpp"
+#include "orvalt/calibration/utils/transform_utils.hpp"
+
+namespace orvalt::calibration {
+
+// One colour frame of the recording.
+struct RefinementFrame {
+  std::int64_t image_stamp_ns = 0;     // header stamp of the colour image
+  std::int64_t odometry_stamp_ns = 0;  // when `base_in_odom` holds
+  PlanarPose base_in_odom;             // base_footprint in odom by the wheel odometry
+  apriltag::TagMap tags;               // id -> corners in pixels, clockwise from the tag's
+                                       // top-left (a fifth row, the centre, is ignored)
+};
+
+struct RefinementInput {
+  std::vector<RefinementFrame> frames;
+  double fx = 0, fy = 0, cx = 0, cy = 0;     // pixels, of the rectified colour image
+  double tag_size_m = 0;                     // outer black square of every tag
+  Vector6d initial_vec6 = Vector6d::Zero();  // camera -> base_footprint, from the optimizer
+  // Floor inliers of some point clouds, in the camera's forward-left-up coordinates.
+  std::vector<Points3d> floor_points;
+};
+
+struct RefinementOptions {
+  double pixel_sigma = 0.5;                // corner noise, pixels
+  double robust_loss_scale_px = 1.5;       // Cauchy loss: corners beyond this count less and less
+  double outlier_threshold_px = 5.0;       // corners farther off are outliers in the figures
+  double floor_sigma_m = 0.005;            // noise of one floor point's height
+  double odometry_noise_per_metre = 0.01;  // m standard deviation after one metre driven
+  double odometry_yaw_noise_per_radian = 0.01;  // rad after one radian turned
+  double odometry_yaw_noise_per_metre = 0.005;  // rad after one metre driven
+  bool estimate_time_offset = true;
+  double initial_time_offset_s = 0.0;  // seconds added to camera stamps to get odometry time
+  int max_iterations = 100;
+  double max_rms_px = 2.0;  // a larger reprojection RMS fails the refinement
+  int threads = 1;
+};
+
+struct RefinementResult {
+  bool success = false;
+  std::string failure_reason;  // empty on success
+  bool converged = false;
+  std::string solver_message;  // the solver's reason for stopping
+  int iterations = 0;
+
+  Vector6d vec6 = Vector6d::Zero();  // [rx, ry, rz, tx, ty, tz], radians and metres
+  Eigen::Matrix4d extrinsic = Eigen::Matrix4d::Identity();
+  double time_offset_s = 0.0;  // odometry time = camera stamp + offset (latency: negative)
+
+  // One standard deviation, scaled by the posterior variance of the whitened residuals; NaN
+  // where the recording does not determine the parameter (its starting value is kept then).
+  Vector6d vec6_sigma = Vector6d::Zero();
+  double time_offset_sigma_s = 0.0;
+  std::array<bool, 6> vec6_determined{};
+  bool time_offset_determined = false;
+
+  double reprojection_rms_px = 0.0;  // over the inlier corners
+  double worst_frame_rms_px = 0.0;   // over all corners of the worst frame
+  std::int64_t worst_frame_stamp_ns = 0;
+  int frames_used = 0;
+  int tags_used = 0;
+  int corners_used = 0;
+  int outlier_corners = 0;
+};
+
+// Refines X jointly with the static tags' poses in odom, a planar pose per frame held to the
+// odometry, and (optionally) a constant time offset, by minimising the reprojection of every
+// tag corner, the floor points' heights and the odometry's disagreement. Throws
+// std::invalid_argument for unusable input (intrinsics, tag size, frames without stamps in
+// order); a refinement that does not converge or explains the corners poorly returns
+// success = false with the reason.
+RefinementResult refine_with_board(const RefinementInput& input,
+                                   const RefinementOptions& options = {});
+
+}  // namespace orvalt::calibration

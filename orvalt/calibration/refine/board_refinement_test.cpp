@@ -1,0 +1,198 @@
+#include "orvalt/calibration/refine/board_refinement.hpp"
+
+#include <cmath>
+#include <random>
+#include <stdexcept>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "orvalt/calibration/refine/refinement_residuals.hpp"
+#include "orvalt/calibration/refine/synthetic_board_recording.hpp"
+#include "orvalt/testing/eigen_matchers.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::IsNearRigidTransform;
+
+constexpr double kDegree = M_PI / 180.0;
+
+Eigen::Matrix4d matrix_of(const Vector6d& vec6) {
+  return TransformUtils::vector6_to_transform_matrix(vec6);
+}
+
+// The optimizer's answer is typically this far off on real recordings.
+Vector6d perturbed(const Vector6d& truth) {
+  Vector6d offset;
+  offset << 0.8 * kDegree, -0.6 * kDegree, 1.5 * kDegree, 0.012, -0.008, 0.004;
+  return truth + offset;
+}
+
+SyntheticBoardRecording recording_with(const SyntheticBoardRecordingOptions& options) {
+  SyntheticBoardRecording recording = make_synthetic_board_recording(options);
+  recording.input.initial_vec6 = perturbed(recording.true_vec6);
+  return recording;
+}
+
+TEST(RefinementResidualsTest, RotationMatchesTheExtrinsicConvention) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> angle(-1.5, 1.5);
+  for (int i = 0; i < 20; ++i) {
+    Vector6d vec6;
+    vec6 << angle(random), angle(random), angle(random), 0.1, 0.2, 0.3;
+    double R[9];
+    refine_residuals::rotation_of_vec6(vec6.data(), R);
+    const Eigen::Matrix3d expected = matrix_of(vec6).topLeftCorner<3, 3>();
+    EXPECT_THAT((Eigen::Map<Eigen::Matrix<double, 3, 3, Eigen::RowMajor>>(R)).eval(),
+                testing::EigenNear(expected, 1e-14));
+  }
+}
+
+TEST(BoardRefinementTest, ExactRecordingRecoversTheExtrinsic) {
+  const SyntheticBoardRecording recording = recording_with({});
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  EXPECT_TRUE(result.converged);
+  EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.001, 0.01));
+  EXPECT_NEAR(result.time_offset_s, 0.0, 1e-5);
+  EXPECT_LT(result.reprojection_rms_px, 1e-3);
+  EXPECT_EQ(result.outlier_corners, 0);
+  EXPECT_EQ(result.tags_used, 10);
+  EXPECT_EQ(result.corners_used % 4, 0);
+  EXPECT_GT(result.frames_used, 200);
+  for (bool determined : result.vec6_determined) EXPECT_TRUE(determined);
+  EXPECT_TRUE(result.time_offset_determined);
+}
+
+TEST(BoardRefinementTest, RecoversCameraLatencyAsTimeOffset) {
+  SyntheticBoardRecordingOptions options;
+  options.latency_s = 0.05;
+  const SyntheticBoardRecording recording = recording_with(options);
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  EXPECT_NEAR(result.time_offset_s, -0.05, 5e-4);
+  EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.005, 0.1));
+
+  RefinementOptions without_offset;
+  without_offset.estimate_time_offset = false;
+  const RefinementResult ignored = refine_with_board(recording.input, without_offset);
+  EXPECT_FALSE(ignored.time_offset_determined);
+  EXPECT_EQ(ignored.time_offset_s, 0.0);
+}
+
+TEST(BoardRefinementTest, OdometryDriftDoesNotBiasTheExtrinsic) {
+  SyntheticBoardRecordingOptions options;
+  options.odometry_error = simulation::NoiseSettings().odometry;
+  const SyntheticBoardRecording recording = recording_with(options);
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.02, 0.5));
+
+  // Odometry taken at its word bends the answer: the frame corrections are what absorb drift.
+  RefinementOptions trusting;
+  trusting.odometry_noise_per_metre = 1e-5;
+  trusting.odometry_yaw_noise_per_radian = 1e-5;
+  trusting.odometry_yaw_noise_per_metre = 1e-5;
+  const RefinementResult bent = refine_with_board(recording.input, trusting);
+  EXPECT_THAT(bent.extrinsic,
+              ::testing::Not(IsNearRigidTransform(matrix_of(recording.true_vec6), 0.05, 2.0)));
+}
+
+TEST(BoardRefinementTest, RobustLossDownWeightsAFrameOfWrongCorners) {
+  SyntheticBoardRecording recording = recording_with({});
+  RefinementFrame& wild = recording.input.frames[100];
+  ASSERT_FALSE(wild.tags.empty());
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> shift(-60.0f, 60.0f);
+  for (auto& [id, points] : wild.tags) {
+    for (int i = 0; i < points.size(); ++i) points.data()[i] += shift(random);
+  }
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.005, 0.05));
+  EXPECT_EQ(result.worst_frame_stamp_ns, wild.image_stamp_ns);
+  EXPECT_GT(result.worst_frame_rms_px, 10.0);
+  EXPECT_GE(result.outlier_corners, static_cast<int>(wild.tags.size()) * 4 - 2);
+  EXPECT_LT(result.reprojection_rms_px, 0.1);
+}
+
+TEST(BoardRefinementTest, FailsWithAReasonWhenItCannotConverge) {
+  const SyntheticBoardRecording recording = recording_with({});
+  RefinementOptions one_step;
+  one_step.max_iterations = 1;
+  const RefinementResult stopped = refine_with_board(recording.input, one_step);
+  EXPECT_FALSE(stopped.success);
+  EXPECT_FALSE(stopped.converged);
+  EXPECT_THAT(stopped.failure_reason, HasSubstr("did not converge"));
+}
+
+TEST(BoardRefinementTest, FailsWhenTheCornersCannotBeExplained) {
+  SyntheticBoardRecordingOptions options;
+  options.pixel_noise = 2.5;  // a blurred, misdetected recording
+  const SyntheticBoardRecording recording = recording_with(options);
+  const RefinementResult result = refine_with_board(recording.input);
+  EXPECT_FALSE(result.success);
+  EXPECT_GT(result.reprojection_rms_px, 2.0);
+  EXPECT_THAT(result.failure_reason, HasSubstr("reprojection RMS"));
+}
+
+TEST(BoardRefinementTest, ReportsWhatADriveWithoutTurnsCannotDetermine) {
+  SyntheticBoardRecordingOptions options;
+  options.trajectory = simulation::TrajectoryKind::kStraight;
+  const SyntheticBoardRecording recording = recording_with(options);
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  for (int i : {3, 4}) {
+    EXPECT_FALSE(result.vec6_determined[i]) << "parameter " << i;
+    EXPECT_TRUE(std::isnan(result.vec6_sigma(i)));
+    EXPECT_EQ(result.vec6(i), recording.input.initial_vec6(i));
+  }
+  for (int i : {0, 1, 2, 5}) {
+    EXPECT_TRUE(result.vec6_determined[i]) << "parameter " << i;
+    EXPECT_NEAR(result.vec6(i), recording.true_vec6(i), i < 3 ? 0.01 * kDegree : 1e-4);
+  }
+}
+
+TEST(BoardRefinementTest, SigmasMatchTheErrorsOfNoisyCorners) {
+  SyntheticBoardRecordingOptions options;
+  options.pixel_noise = 0.5;
+  options.floor_noise = 0.005;
+  options.odometry_error = simulation::NoiseSettings().odometry;
+  const SyntheticBoardRecording recording = recording_with(options);
+  const RefinementResult result = refine_with_board(recording.input);
+
+  ASSERT_TRUE(result.success) << result.failure_reason;
+  EXPECT_NEAR(result.reprojection_rms_px, 0.5 * std::sqrt(2.0), 0.05);  // two coordinates
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(result.vec6_determined[i]);
+    EXPECT_GT(result.vec6_sigma(i), 0.0);
+    EXPECT_LT(std::abs(result.vec6(i) - recording.true_vec6(i)), 4.0 * result.vec6_sigma(i))
+        << "parameter " << i;
+  }
+}
+
+TEST(BoardRefinementTest, RejectsUnusableInput) {
+  const SyntheticBoardRecording recording = recording_with({});
+  RefinementInput input = recording.input;
+  input.tag_size_m = 0.0;
+  EXPECT_THROW(refine_with_board(input), std::invalid_argument);
+  input = recording.input;
+  input.fy = -1.0;
+  EXPECT_THROW(refine_with_board(input), std::invalid_argument);
+  input = recording.input;
+  input.frames.resize(1);
+  EXPECT_THROW(refine_with_board(input), std::invalid_argument);
+  input = recording.input;
+  input.frames[1].image_stamp_ns = input.frames[0].image_stamp_ns;
+  EXPECT_THROW(refine_with_board(input), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace orvalt::calibration

@@ -1,0 +1,108 @@
+#include "orvalt/calibration/refine/synthetic_board_recording.hpp"
+
+#include <cmath>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include <Eigen/Geometry>
+
+#include "orvalt/simulation/board.hpp"
+#include "orvalt/simulation/odometry.hpp"
+#include "orvalt/simulation/trajectory.hpp"
+
+namespace orvalt::calibration {
+namespace {
+
+constexpr std::int64_t kStartNs = 1700000000000000000;
+
+std::int64_t stamp_ns(double seconds) { return kStartNs + std::llround(seconds * 1e9); }
+
+// The tag's corners as the camera at camera_from_world sees them, or nothing when a corner is
+// behind the camera or outside the image.
+std::optional<apriltag::TagPoints> project(const simulation::WorldTag& tag,
+                                           const Eigen::Isometry3d& camera_from_world,
+                                           const simulation::CameraIntrinsics& camera) {
+  apriltag::TagPoints points(4, 2);
+  for (int k = 0; k < 4; ++k) {
+    const Eigen::Vector3d p = camera_from_world * tag.corners[k];
+    if (p.x() < 0.1) return std::nullopt;
+    const double u = camera.fx * -p.y() / p.x() + camera.cx;
+    const double v = camera.fy * -p.z() / p.x() + camera.cy;
+    if (u < 0 || v < 0 || u > camera.width - 1 || v > camera.height - 1) return std::nullopt;
+    points(k, 0) = static_cast<float>(u);
+    points(k, 1) = static_cast<float>(v);
+  }
+  return points;
+}
+
+}  // namespace
+
+SyntheticBoardRecording make_synthetic_board_recording(
+    const SyntheticBoardRecordingOptions& options) {
+  const simulation::SimulationOptions defaults;
+  const simulation::Trajectory trajectory =
+      simulation::Trajectory::of_kind(options.trajectory, options.duration);
+  const simulation::Board board(defaults.board, defaults.board_placement);
+  const simulation::CameraIntrinsics& camera = defaults.intrinsics;
+  const Eigen::Isometry3d base_from_camera(
+      TransformUtils::vector6_to_transform_matrix(options.true_vec6));
+
+  std::vector<double> captures;
+  std::vector<double> stamps;
+  for (double t = 0.0; t + options.latency_s <= options.duration; t += 1.0 / options.camera_rate) {
+    captures.push_back(t);
+    stamps.push_back(t + options.latency_s);
+  }
+  // Odometry is looked up at the image stamps, as the bag parser does.
+  const std::vector<simulation::OdometrySample> odometry =
+      simulation::OdometrySimulator(trajectory, options.odometry_error, options.seed).run(stamps);
+
+  std::mt19937_64 random(options.seed);
+  std::normal_distribution<double> gaussian(0.0, 1.0);
+
+  SyntheticBoardRecording recording;
+  recording.true_vec6 = options.true_vec6;
+  recording.true_time_offset_s = -options.latency_s;
+  RefinementInput& input = recording.input;
+  input.fx = camera.fx;
+  input.fy = camera.fy;
+  input.cx = camera.cx;
+  input.cy = camera.cy;
+  input.tag_size_m = defaults.board.tag_size;
+  input.initial_vec6 = options.true_vec6;
+
+  for (std::size_t k = 0; k < captures.size(); ++k) {
+    const Eigen::Isometry3d camera_from_world =
+        (trajectory.state(captures[k]).world_from_base() * base_from_camera).inverse();
+    RefinementFrame frame;
+    frame.image_stamp_ns = stamp_ns(stamps[k]);
+    frame.odometry_stamp_ns = frame.image_stamp_ns;
+    frame.base_in_odom = {odometry[k].x, odometry[k].y, odometry[k].yaw};
+    for (const simulation::WorldTag& tag : board.tags()) {
+      std::optional<apriltag::TagPoints> points = project(tag, camera_from_world, camera);
+      if (!points) continue;
+      for (int i = 0; i < points->size(); ++i) {
+        points->data()[i] += static_cast<float>(options.pixel_noise * gaussian(random));
+      }
+      frame.tags.emplace_back(tag.id, *points);
+    }
+    input.frames.push_back(std::move(frame));
+  }
+
+  const Eigen::Isometry3d camera_from_base = base_from_camera.inverse();
+  std::uniform_real_distribution<double> ahead(0.4, 1.2);
+  std::uniform_real_distribution<double> across(-0.4, 0.4);
+  for (int c = 0; c < options.clouds; ++c) {
+    Points3d cloud(options.points_per_cloud, 3);
+    for (int i = 0; i < options.points_per_cloud; ++i) {
+      const Eigen::Vector3d on_floor(ahead(random), across(random),
+                                     options.floor_noise * gaussian(random));
+      cloud.row(i) = (camera_from_base * on_floor).transpose();
+    }
+    input.floor_points.push_back(cloud);
+  }
+  return recording;
+}
+
+}  // namespace orvalt::calibration
