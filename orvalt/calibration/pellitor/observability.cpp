@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/common/logger.hpp"
@@ -18,6 +20,9 @@ using TermValues = Eigen::Vector4d;
 constexpr std::array<const char*, 6> kParameterNames = {"rx", "ry", "rz", "tx", "ty", "tz"};
 constexpr double kHessianStep = 1e-4;
 constexpr double kGradientStep = 1e-5;
+// Curvatures below this share of the largest (or below it absolutely, for small terms) are
+// within the noise of second differences at kHessianStep: about 1e-9 for objectives near 1e-3.
+constexpr double kFlatCurvature = 1e-8;
 constexpr double kPriorDominance = 10.0;
 constexpr double kMinYawSpan = 30.0 * M_PI / 180.0;
 constexpr int kMinPairs = 20;
@@ -30,7 +35,7 @@ std::string value_text(int i, double value) {
 }
 
 // What a user can do about parameter i when the recording leaves it open.
-const char* advice(int i) {
+const char* undetermined_advice(int i) {
   switch (i) {
     case 2:
       return "drive straight and in arcs in front of the board, or measure it";
@@ -40,6 +45,19 @@ const char* advice(int i) {
     default:
       return "keep the floor inside the point-cloud crop region, or measure it";
   }
+}
+
+// The prior's curvature (2 w_xy) outweighs what any recording shows of the horizontal offset
+// between frames (about 1e-2 over a minute of turning), so recording more cannot help.
+std::string prior_advice(double w_xy) {
+  return fmt::format(
+      "no recording frees it at --w_xy {:g}: measure it and give it in --init_extrinsics, or let "
+      "the motions decide with --w_xy 0",
+      w_xy);
+}
+
+const char* offset_option(int i) {
+  return is_rotation(i) ? "--extrinsics_rotate_offset" : "--extrinsics_translate_offset";
 }
 
 TermValues weighted_terms(const VarnholtOptimizer& optimizer, const CalibOptimizerConfig& cfg,
@@ -73,6 +91,28 @@ std::array<Matrix6d, 4> term_hessians(const VarnholtOptimizer& optimizer,
     }
   }
   return hessians;
+}
+
+// The curvature of a term of Hessian H along parameter i when the parameters `others` follow
+// to keep the term smallest: the Schur complement H_ii - H_io H_oo^+ H_oi. One term's block is
+// often singular (the ground tells nothing of yaw), hence the pseudo-inverse, in which
+// directions of curvature within the differencing noise count as flat.
+double free_curvature(const Matrix6d& H, int i, const std::vector<int>& others) {
+  const auto n = static_cast<Eigen::Index>(others.size());
+  Eigen::MatrixXd H_oo(n, n);
+  Eigen::VectorXd H_oi(n);
+  for (Eigen::Index a = 0; a < n; ++a) {
+    H_oi(a) = H(others[a], i);
+    for (Eigen::Index b = 0; b < n; ++b) H_oo(a, b) = H(others[a], others[b]);
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(H_oo);
+  const double flat = kFlatCurvature * std::max(eigen.eigenvalues().cwiseAbs().maxCoeff(), 1.0);
+  double schur = H(i, i);
+  for (Eigen::Index k = 0; k < n; ++k) {
+    const double curvature = eigen.eigenvalues()(k);
+    if (curvature > flat) schur -= std::pow(eigen.eigenvectors().col(k).dot(H_oi), 2) / curvature;
+  }
+  return std::max(schur, 0.0);
 }
 
 // Consecutive motion pairs share a frame, so the error of that frame enters one with a plus
@@ -191,6 +231,8 @@ std::string determination_name(Determination determination) {
       return "undetermined";
     case Determination::kBounds:
       return "bounds";
+    case Determination::kAtBound:
+      return "at_bound";
   }
   return "";
 }
@@ -204,22 +246,33 @@ ObservabilityReport analyze_observability(const VarnholtOptimizer& optimizer,
   ObservabilityReport report;
   std::vector<int> free;
   std::array<double, 6> half_range{};
+  std::vector<int> searched;
+  for (int i = 0; i < 6; ++i) {
+    const auto& [low, high] = optimizer.extrinsic_bound()[i];
+    half_range[i] = (high - low) / 2.0;
+    if (half_range[i] > 0.0) searched.push_back(i);
+  }
   for (int i = 0; i < 6; ++i) {
     ParameterFinding& finding = report.parameters[i];
     finding.name = kParameterNames[i];
     finding.value = vec6(i);
     finding.initial = optimizer.initial_vec6()(i);
-    for (int t = 0; t < 4; ++t) finding.curvature[t] = hessians[t](i, i);
+    std::vector<int> others = searched;
+    others.erase(std::remove(others.begin(), others.end(), i), others.end());
+    for (int t = 0; t < 4; ++t) {
+      finding.curvature[t] = hessians[t](i, i);
+      finding.free_curvature[t] = free_curvature(hessians[t], i, others);
+    }
     const double data = finding.curvature[0] + finding.curvature[1] + finding.curvature[2];
     const auto& [low, high] = optimizer.extrinsic_bound()[i];
-    half_range[i] = (high - low) / 2.0;
     if (half_range[i] == 0.0) {
       finding.determination = Determination::kBounds;
     } else if (finding.curvature[3] > kPriorDominance * std::max(data, 0.0)) {
       finding.determination = Determination::kPrior;
-    } else if (0.5 * data * half_range[i] * half_range[i] <= cfg.ftol * objective ||
-               on_edge(vec6(i), low, high)) {
+    } else if (0.5 * data * half_range[i] * half_range[i] <= cfg.ftol * objective) {
       finding.determination = Determination::kUndetermined;
+    } else if (on_edge(vec6(i), low, high)) {
+      finding.determination = Determination::kAtBound;
     } else {
       free.push_back(i);
     }
@@ -262,25 +315,36 @@ ObservabilityReport analyze_observability(const VarnholtOptimizer& optimizer,
     switch (finding.determination) {
       case Determination::kData: {
         const auto largest =
-            std::max_element(finding.curvature.begin(), finding.curvature.begin() + 3);
-        finding.determined_by = kTermNames[largest - finding.curvature.begin()];
+            std::max_element(finding.free_curvature.begin(), finding.free_curvature.begin() + 3);
+        finding.determined_by = kTermNames[largest - finding.free_curvature.begin()];
         break;
       }
       case Determination::kPrior:
         finding.message = fmt::format(
             "the recording does not determine {}; the result is your initial value {}; {}", name,
-            value_text(i, finding.initial), advice(i));
+            value_text(i, finding.initial), prior_advice(cfg.w_xy));
         break;
       case Determination::kUndetermined:
         finding.message = fmt::format(
             "the recording does not determine {}; the result {} is not a measurement (your "
             "initial value: {}); {}",
-            name, value_text(i, finding.value), value_text(i, finding.initial), advice(i));
+            name, value_text(i, finding.value), value_text(i, finding.initial),
+            undetermined_advice(i));
         break;
       case Determination::kBounds:
         finding.message = fmt::format("{} was not searched: its bounds are equal, {}", name,
                                       value_text(i, finding.value));
         break;
+      case Determination::kAtBound: {
+        const auto& [low, high] = optimizer.extrinsic_bound()[i];
+        finding.message = fmt::format(
+            "{} stopped at its search bound {} (search range {} to {}, around your initial value "
+            "{}): the data would take it further, so the bound decided it; widen {} or correct "
+            "--init_extrinsics",
+            name, value_text(i, finding.value), value_text(i, low), value_text(i, high),
+            value_text(i, finding.initial), offset_option(i));
+        break;
+      }
     }
   }
   report.motion = motion_coverage(optimizer.A_list(),
@@ -318,14 +382,38 @@ MotionCoverage motion_coverage(const std::vector<Eigen::Matrix4d>& A_list, int g
   return coverage;
 }
 
+std::vector<std::string> unusable_parameters(const ObservabilityReport& report) {
+  std::vector<std::string> unusable;
+  for (const ParameterFinding& finding : report.parameters) {
+    if (finding.determination == Determination::kUndetermined) {
+      unusable.push_back(finding.name + " is undetermined");
+    } else if (finding.determination == Determination::kAtBound) {
+      unusable.push_back(finding.name + " stopped at its search bound");
+    }
+  }
+  return unusable;
+}
+
+std::string usability_verdict(const ObservabilityReport& report) {
+  const std::vector<std::string> unusable = unusable_parameters(report);
+  if (unusable.empty()) return "";
+  return fmt::format(
+      "The result is not usable as it stands: {}; see \"What the recording determined\" for "
+      "what to do",
+      fmt::join(unusable, ", "));
+}
+
 std::vector<std::string> observability_lines(const ObservabilityReport& report) {
   std::vector<std::string> lines = {"What the recording determined:"};
   for (int i = 0; i < 6; ++i) {
     const ParameterFinding& finding = report.parameters[i];
-    const std::string curvature =
-        fmt::format("curvature: {} {:.2e}, {} {:.2e}, {} {:.2e}, {} {:.2e}", kTermNames[0],
-                    finding.curvature[0], kTermNames[1], finding.curvature[1], kTermNames[2],
-                    finding.curvature[2], kTermNames[3], finding.curvature[3]);
+    const std::string curvature = fmt::format(
+        "curvature: {} {:.2e}, {} {:.2e}, {} {:.2e}, {} {:.2e}; with the others free: {} {:.2e}, "
+        "{} {:.2e}, {} {:.2e}",
+        kTermNames[0], finding.curvature[0], kTermNames[1], finding.curvature[1], kTermNames[2],
+        finding.curvature[2], kTermNames[3], finding.curvature[3], kTermNames[0],
+        finding.free_curvature[0], kTermNames[1], finding.free_curvature[1], kTermNames[2],
+        finding.free_curvature[2]);
     std::string verdict;
     switch (finding.determination) {
       case Determination::kData:
@@ -343,6 +431,9 @@ std::vector<std::string> observability_lines(const ObservabilityReport& report) 
         break;
       case Determination::kBounds:
         verdict = "fixed: " + finding.message;
+        break;
+      case Determination::kAtBound:
+        verdict = "at its bound: " + finding.message;
         break;
     }
     const std::string value = is_rotation(i)

@@ -1,7 +1,9 @@
 #include "orvalt/calibration/pellitor/observability.hpp"
 
 #include <cmath>
+#include <random>
 
+#include <fmt/format.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <Eigen/Geometry>
@@ -13,7 +15,9 @@
 namespace orvalt::calibration {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::SizeIs;
 using testing::TempDir;
 
@@ -46,9 +50,9 @@ SyntheticProblemOptions noisy(unsigned seed) {
   return options;
 }
 
-ObservabilityReport analysed(const SyntheticProblemOptions& options, double w_xy,
+ObservabilityReport analysed(const SyntheticProblem& problem,
+                             const SyntheticProblemOptions& options, double w_xy,
                              Vector6d* result = nullptr) {
-  const SyntheticProblem problem = make_synthetic_problem(options);
   Vector6d start = options.true_vec6;
   start(3) += 0.01;  // the measured mounting a user starts from is a little off
   VarnholtOptimizer optimizer = make(problem, start);
@@ -56,6 +60,26 @@ ObservabilityReport analysed(const SyntheticProblemOptions& options, double w_xy
   const Vector6d x = optimizer.optimize(cfg).first;
   if (result) *result = x;
   return analyze_observability(optimizer, cfg, x);
+}
+
+ObservabilityReport analysed(const SyntheticProblemOptions& options, double w_xy,
+                             Vector6d* result = nullptr) {
+  return analysed(make_synthetic_problem(options), options, w_xy, result);
+}
+
+// Floor points of a strip from 1.00 to 1.08 m ahead of the base, 0.8 m wide, with 1 mm of height
+// noise, in the coordinates of the camera at X.
+Points3d floor_strip(const Eigen::Matrix4d& X, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> ahead(1.0, 1.08), across(-0.4, 0.4);
+  std::normal_distribution<double> height(0.0, 1e-3);
+  const Eigen::Matrix4d camera_from_base = X.inverse();
+  Points3d points(300, 3);
+  for (Eigen::Index p = 0; p < points.rows(); ++p) {
+    const Eigen::Vector4d in_base(ahead(random), across(random), height(random), 1.0);
+    points.row(p) = (camera_from_base * in_base).head<3>().transpose();
+  }
+  return points;
 }
 
 // Turns about the base's vertical axis alone say nothing about the camera's height: that is
@@ -94,6 +118,10 @@ TEST(ObservabilityTest, NoTurningLeavesTheHorizontalOffsetUndetermined) {
     EXPECT_THAT(finding.message, HasSubstr("record more turning, or measure it"));
   }
   EXPECT_EQ(report.parameters[5].determination, Determination::kData);
+  EXPECT_THAT(unusable_parameters(report), ElementsAre("tx is undetermined", "ty is undetermined"));
+  EXPECT_EQ(usability_verdict(report),
+            "The result is not usable as it stands: tx is undetermined, ty is undetermined; see "
+            "\"What the recording determined\" for what to do");
 }
 
 // Small turns, as between camera frames at 15 Hz, weigh a thousand times less in tx and ty
@@ -108,12 +136,41 @@ TEST(ObservabilityTest, ThePriorHoldsWhatSmallTurnsCannot) {
   const auto& tx = report.parameters[3];
   EXPECT_EQ(tx.determination, Determination::kPrior);
   EXPECT_GT(tx.curvature[3], 10.0 * (tx.curvature[0] + tx.curvature[1] + tx.curvature[2]));
+  // Turning more would not help: the prior's curvature is its weight, whatever was recorded.
   EXPECT_EQ(tx.message,
-            "the recording does not determine tx; the result is your initial value 0.010 m; "
-            "record more turning, or measure it");
+            "the recording does not determine tx; the result is your initial value 0.010 m; no "
+            "recording frees it at --w_xy 1: measure it and give it in --init_extrinsics, or let "
+            "the motions decide with --w_xy 0");
   EXPECT_NEAR(x(3), 0.010, 1e-4);
   EXPECT_EQ(report.parameters[4].determination, Determination::kPrior);
   EXPECT_EQ(report.parameters[2].determination, Determination::kData);
+  // The prior holding x and y is what the defaults do: the result stays usable.
+  EXPECT_THAT(unusable_parameters(report), ::testing::IsEmpty());
+  EXPECT_EQ(usability_verdict(report), "");
+}
+
+// Over a strip of floor 8 cm deep, lowering the camera lifts the floor almost as tilting it
+// does: the height term's curvature in pitch is large, but nearly all of it goes once the
+// height may follow. Pitch is then the motions' to tell, as their rotation axis is vertical.
+TEST(ObservabilityTest, ATermIsCreditedOnlyWithWhatItHoldsWithTheOthersFree) {
+  SyntheticProblemOptions options = noisy(8);
+  options.planar = true;
+  SyntheticProblem problem = make_synthetic_problem(options);
+  for (std::size_t c = 0; c < problem.camera_ground_points.size(); ++c) {
+    problem.camera_ground_points[c] = floor_strip(problem.X, 10 + static_cast<unsigned>(c));
+  }
+  const ObservabilityReport report = analysed(problem, options, 0.0);
+  const ParameterFinding& pitch = report.parameters[1];
+  ASSERT_EQ(pitch.determination, Determination::kData);
+  EXPECT_GT(pitch.curvature[2], pitch.curvature[0]);  // ground height beats AX=XB alone
+  EXPECT_LT(pitch.free_curvature[2], 0.1 * pitch.curvature[2]);
+  EXPECT_LT(pitch.free_curvature[2], pitch.free_curvature[0]);
+  EXPECT_EQ(pitch.determined_by, "AX=XB");
+  // The height has nothing to share with under planar motion: it stays the ground's.
+  const ParameterFinding& height = report.parameters[5];
+  EXPECT_EQ(height.determined_by, "ground height");
+  EXPECT_NEAR(height.free_curvature[0], 0.0, 1e-6);
+  EXPECT_THAT(observability_lines(report)[2], HasSubstr("determined by AX=XB (curvature: AX=XB"));
 }
 
 // Over many recordings with known noise the reported 1-sigma matches the spread of the
@@ -157,21 +214,40 @@ TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
   EXPECT_THAT(lines[6], HasSubstr("mm, determined by ground height"));
 }
 
-// The data pull rz past its range: the bound decides it, whatever its curvature says.
-TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsUndetermined) {
+// The data pull rz and tz past their ranges: the bounds decide them. The data do determine
+// both, so the advice is to widen the search, not to record anything else.
+TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsAtItsBound) {
   std::vector<std::vector<double>> bounds = kBounds;
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
   bounds[2] = {truth(2) + 0.05, truth(2) + 0.5};
+  bounds[5] = {truth(5) - 0.2, truth(5) - 0.01};
   Vector6d start = truth;
   start(2) += 0.2;
+  start(5) -= 0.1;
   VarnholtOptimizer optimizer = make(make_synthetic_problem(noisy(7)), start, bounds);
   const CalibOptimizerConfig cfg = quiet(0.0);
   const Vector6d x = optimizer.optimize(cfg).first;
   ASSERT_DOUBLE_EQ(x(2), bounds[2][0]);
+  ASSERT_DOUBLE_EQ(x(5), bounds[5][1]);
   const ObservabilityReport report = analyze_observability(optimizer, cfg, x);
-  EXPECT_EQ(report.parameters[2].determination, Determination::kUndetermined);
-  EXPECT_THAT(report.parameters[2].message, HasSubstr("the recording does not determine rz"));
+  const ParameterFinding& yaw = report.parameters[2];
+  EXPECT_EQ(yaw.determination, Determination::kAtBound);
+  EXPECT_EQ(determination_name(yaw.determination), "at_bound");
+  EXPECT_FALSE(yaw.sigma.has_value());
+  EXPECT_THAT(yaw.message, HasSubstr(fmt::format("rz stopped at its search bound {:.3f} deg",
+                                                 bounds[2][0] * 180.0 / M_PI)));
+  EXPECT_THAT(yaw.message, HasSubstr("widen --extrinsics_rotate_offset or correct "
+                                     "--init_extrinsics"));
+  EXPECT_THAT(yaw.message, Not(HasSubstr("does not determine")));
+  EXPECT_THAT(report.parameters[5].message,
+              HasSubstr("widen --extrinsics_translate_offset or correct --init_extrinsics"));
   EXPECT_EQ(report.parameters[0].determination, Determination::kData);
+  EXPECT_THAT(observability_lines(report)[3], HasSubstr("at its bound: rz stopped"));
+  EXPECT_THAT(unusable_parameters(report),
+              ElementsAre("rz stopped at its search bound", "tz stopped at its search bound"));
+  EXPECT_THAT(usability_verdict(report),
+              HasSubstr("The result is not usable as it stands: rz stopped at its search bound, "
+                        "tz stopped at its search bound"));
 }
 
 Eigen::Matrix4d turn_and_move(double yaw_degrees, double forward) {

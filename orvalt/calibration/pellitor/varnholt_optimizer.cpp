@@ -1,6 +1,7 @@
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -92,9 +93,20 @@ Eigen::Matrix4d transform_of(const VarnholtOptimizer::VectorRef& vec6) {
   return TransformUtils::vector6_to_transform_matrix(Vector6d(vec6));
 }
 
+// The finite points of a ground cloud. A point that is not a number (a depth camera marks
+// pixels without depth so) would make every term of the objective NaN, and the minimiser would
+// hand back its start point as if it had converged; it is dropped with a warning instead.
 Points3d read_ground_points(const std::filesystem::path& file) {
   open3d::geometry::PointCloud cloud;
   open3d::io::ReadPointCloud(file.string(), cloud);
+  const auto finite_end = std::remove_if(cloud.points_.begin(), cloud.points_.end(),
+                                         [](const Eigen::Vector3d& p) { return !p.allFinite(); });
+  const auto dropped = std::distance(finite_end, cloud.points_.end());
+  if (dropped > 0) {
+    module_logger()->warn("Dropped {} of {} points of {}: not finite numbers", dropped,
+                          cloud.points_.size(), file.string());
+    cloud.points_.erase(finite_end, cloud.points_.end());
+  }
   const auto count = static_cast<Eigen::Index>(cloud.points_.size());
   if (count == 0) return Points3d(0, 3);
   return Eigen::Map<const Eigen::Matrix<double, 3, Eigen::Dynamic>>(cloud.points_[0].data(), 3,
@@ -368,6 +380,7 @@ std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
   const MinimizeResult result = minimize_lbfgsb_until_settled(
       [&](const Eigen::VectorXd& x) { return objective_function(x, cfg); }, x0, lower, upper,
       options, kSettledStep);
+  check_finite_objective(result, cfg);
 
   logger->info("\n=============== Optimize Done ===============");
   logger->info("Optimization results:");
@@ -387,6 +400,27 @@ std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
   validate_optimization_result(x);
   compute_calibration_accuracy(x);
   return {x, result};
+}
+
+void VarnholtOptimizer::check_finite_objective(const MinimizeResult& result,
+                                               const CalibOptimizerConfig& cfg) const {
+  if (std::isfinite(result.fun) && result.x.allFinite() && result.jac.allFinite()) return;
+  const Eigen::VectorXd at = result.x.allFinite() ? result.x : Eigen::VectorXd(initial_vec6_);
+  const std::array<std::pair<const char*, double>, 4> terms = {
+      std::pair{"AX=XB term (the motion pairs)", _residual_axxb(at)},
+      {"ground normal term (the ground clouds)", _residual_ground_normal(at, cfg.cauchy_normal)},
+      {"ground height term (the ground clouds)", _residual_ground_z(at, cfg.cauchy_z)},
+      {"prior term (the initial extrinsic)",
+       _residual_xy_prior(at, initial_vec6_(3), initial_vec6_(4))}};
+  std::vector<std::string> culprits;
+  for (const auto& [name, value] : terms) {
+    if (!std::isfinite(value)) culprits.push_back(fmt::format("the {} is {}", name, value));
+  }
+  if (culprits.empty()) culprits.emplace_back("its gradient is not finite near the result");
+  throw std::runtime_error(fmt::format(
+      "The objective is not a finite number ({}): {}; the inputs hold values that are not "
+      "finite numbers, so there is no result",
+      result.fun, fmt::join(culprits, ", ")));
 }
 
 ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d& vec6) const {

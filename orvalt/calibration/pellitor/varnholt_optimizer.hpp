@@ -50,8 +50,8 @@ class VarnholtOptimizer {
   // motion lists (equal length, 4x4 homogeneous matrices, camera list first), the initial
   // vector (six entries, rotations within [-pi, pi]), the six (low, high) bounds (low <= high)
   // and the initial vector inside them, then reads every "*.ply" file of
-  // camera_ground_points_dir (at least 3, each of at least 3 points) as camera-frame ground
-  // points, in listing order.
+  // camera_ground_points_dir (at least 3, each of at least 3 finite points) as camera-frame
+  // ground points, in listing order; points that are not finite are dropped with a warning.
   VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_data_list,
                     const std::vector<Eigen::MatrixXd>& camera_data_list,
                     const std::filesystem::path& camera_ground_points_dir,
@@ -84,7 +84,8 @@ class VarnholtOptimizer {
   // Minimises the objective from initial_vec6 (or the stored initial vector) within the
   // bounds, logs the run, validates and measures the result, and returns the final vector
   // with the minimiser's record. A run that stops without converging is logged as an error,
-  // not thrown. Throws std::invalid_argument for a method other than "L-BFGS-B".
+  // not thrown. Throws std::invalid_argument for a method other than "L-BFGS-B", and
+  // std::runtime_error, before any result is logged, when the objective is not finite.
   //
   // The run does not stop while the data still move a parameter. The objective of a good
   // calibration lies far below 1 (about 1e-3), where L-BFGS-B's own decrease test, relative to
@@ -131,6 +132,11 @@ class VarnholtOptimizer {
   std::vector<Eigen::Matrix4d> B_list_;
   int num_motions_ = 0;
   int iter_ = 0;
+
+  // Throws std::runtime_error naming the terms that are not finite when the minimiser ended on
+  // an objective, point or gradient that is not finite: a NaN objective stops L-BFGS-B at its
+  // start point, which would otherwise pass for a result.
+  void check_finite_objective(const MinimizeResult& result, const CalibOptimizerConfig& cfg) const;
 
   // Sum of ln(1 + z^2 / c^2) over the ground points first .. first + count - 1 at X.
   double height_log_sum(const Eigen::Matrix4d& X, double c, Eigen::Index first,

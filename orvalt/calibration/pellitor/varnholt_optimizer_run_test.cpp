@@ -25,6 +25,7 @@ using testing::EigenNear;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::LogCapture;
+using ::testing::Not;
 using testing::TempDir;
 
 constexpr const char* kLogger = "orvalt.calibration.pellitor";
@@ -231,6 +232,49 @@ TEST(VarnholtOptimizerRunTest, IterationLimitIsLoggedAsAnErrorAndStillReturns) {
 
   cfg.method = "Nelder-Mead";
   EXPECT_THROW(optimizer.optimize(cfg), std::invalid_argument);
+}
+
+// A ground point that is not a number made every term NaN; the minimiser then stopped at its
+// start point, which was logged and validated as a result.
+TEST(VarnholtOptimizerRunTest, GroundPointsThatAreNotFiniteAreDroppedWithAWarning) {
+  SyntheticProblem problem = make_synthetic_problem(SyntheticProblemOptions());
+  const Vector6d truth = SyntheticProblemOptions().true_vec6;
+  const Eigen::Index points = problem.camera_ground_points[1].rows();
+  problem.camera_ground_points[1](3, 0) = std::numeric_limits<double>::quiet_NaN();
+  problem.camera_ground_points[1](5, 2) = std::numeric_limits<double>::infinity();
+  LogCapture log(kLogger);
+  auto optimizer = make(problem, perturbed(truth));
+  Eigen::Index kept = 0;
+  for (const Points3d& cloud : optimizer.camera_ground_points()) {
+    EXPECT_TRUE(cloud.allFinite());
+    kept += cloud.rows();
+  }
+  EXPECT_EQ(kept, 4 * points - 2);
+  const auto warnings = log.messages(spdlog::level::warn);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_THAT(warnings[0], HasSubstr(fmt::format("Dropped 2 of {} points of ", points)));
+  EXPECT_THAT(warnings[0], HasSubstr("ground_1.ply: not finite numbers"));
+  const auto [x, result] = optimizer.optimize(tight_config());
+  EXPECT_TRUE(std::isfinite(result.fun));
+  EXPECT_THAT(x, EigenNear(truth, 1e-5));
+}
+
+TEST(VarnholtOptimizerRunTest, AnObjectiveThatIsNotFiniteFailsTheRunBeforeAnyResult) {
+  SyntheticProblem problem = make_synthetic_problem(SyntheticProblemOptions());
+  problem.B_list[2](0, 1) = std::numeric_limits<double>::quiet_NaN();
+  auto optimizer = make(problem, perturbed(SyntheticProblemOptions().true_vec6));
+  LogCapture log(kLogger);
+  try {
+    optimizer.optimize(tight_config());
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_THAT(error.what(), HasSubstr("The objective is not a finite number (nan): the AX=XB "
+                                        "term (the motion pairs) is nan"));
+    EXPECT_THAT(error.what(), Not(HasSubstr("ground")));
+  }
+  const auto lines = log.messages();
+  EXPECT_THAT(lines, Not(Contains("✓ Result validation passed")));
+  EXPECT_THAT(lines, Not(Contains(HasSubstr("Objective function value"))));
 }
 
 TEST(VarnholtOptimizerRunTest, GradientGradesUseStrictThresholds) {

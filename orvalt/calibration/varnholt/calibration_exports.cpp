@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 namespace orvalt::calibration {
 namespace {
@@ -15,6 +16,12 @@ std::string number(double value) {
   return fmt::format("{:.9f}", rounded == 0.0 ? 0.0 : rounded);
 }
 
+std::string warning_text(const std::vector<std::string>& unusable) {
+  return fmt::format(
+      "WARNING: this result is not usable as it stands: {} (see calibration_report.json)",
+      fmt::join(unusable, ", "));
+}
+
 void write_text(const std::filesystem::path& path, const std::string& text) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << text;
@@ -24,9 +31,11 @@ void write_text(const std::filesystem::path& path, const std::string& text) {
 }  // namespace
 
 std::string urdf_text(const CalibrationResult& result, const std::string& base_frame,
-                      const std::string& camera_frame) {
+                      const std::string& camera_frame, const std::vector<std::string>& unusable) {
+  const std::string warning = unusable.empty() ? "" : "<!-- " + warning_text(unusable) + " -->\n";
   return fmt::format(
       "<?xml version=\"1.0\"?>\n"
+      "{8}"
       "<robot name=\"camera_calibration\">\n"
       "  <link name=\"{0}\"/>\n"
       "  <link name=\"{1}\"/>\n"
@@ -37,25 +46,30 @@ std::string urdf_text(const CalibrationResult& result, const std::string& base_f
       "  </joint>\n"
       "</robot>\n",
       base_frame, camera_frame, number(result.t(0)), number(result.t(1)), number(result.t(2)),
-      number(result.euler(0)), number(result.euler(1)), number(result.euler(2)));
+      number(result.euler(0)), number(result.euler(1)), number(result.euler(2)), warning);
 }
 
 std::string static_transform_command(const CalibrationResult& result, const std::string& base_frame,
-                                     const std::string& camera_frame) {
-  return fmt::format(
-      "ros2 run tf2_ros static_transform_publisher --x {} --y {} --z {} --qx {} --qy {} --qz {} "
-      "--qw {} --frame-id {} --child-frame-id {}\n",
-      number(result.t(0)), number(result.t(1)), number(result.t(2)), number(result.quat(1)),
-      number(result.quat(2)), number(result.quat(3)), number(result.quat(0)), base_frame,
-      camera_frame);
+                                     const std::string& camera_frame,
+                                     const std::vector<std::string>& unusable) {
+  const std::string warning = unusable.empty() ? "" : "# " + warning_text(unusable) + "\n";
+  return warning + fmt::format(
+                       "ros2 run tf2_ros static_transform_publisher --x {} --y {} --z {} --qx {} "
+                       "--qy {} --qz {} "
+                       "--qw {} --frame-id {} --child-frame-id {}\n",
+                       number(result.t(0)), number(result.t(1)), number(result.t(2)),
+                       number(result.quat(1)), number(result.quat(2)), number(result.quat(3)),
+                       number(result.quat(0)), base_frame, camera_frame);
 }
 
 void write_calibration_exports(const std::filesystem::path& run_dir,
                                const CalibrationResult& result, const std::string& base_frame,
-                               const std::string& camera_frame) {
-  write_text(run_dir / "calibration_result.urdf", urdf_text(result, base_frame, camera_frame));
+                               const std::string& camera_frame,
+                               const std::vector<std::string>& unusable) {
+  write_text(run_dir / "calibration_result.urdf",
+             urdf_text(result, base_frame, camera_frame, unusable));
   write_text(run_dir / "static_transform.txt",
-             static_transform_command(result, base_frame, camera_frame));
+             static_transform_command(result, base_frame, camera_frame, unusable));
 }
 
 }  // namespace orvalt::calibration

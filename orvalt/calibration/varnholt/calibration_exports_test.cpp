@@ -86,5 +86,29 @@ TEST(CalibrationExportsTest, FilesNameTheFramesAndLieInTheRunDirectory) {
                std::runtime_error);
 }
 
+// Files written as if all were fine were pasted into robots; now they carry the warning.
+TEST(CalibrationExportsTest, AnUnusableResultCarriesAWarningCommentNamingTheParameters) {
+  testing::TempDir dir;
+  const CalibrationResult result = decompose_extrinsic(Vector6d::Zero());
+  write_calibration_exports(dir.path(), result, "base_footprint", "camera_link",
+                            {"rz stopped at its search bound", "tx is undetermined"});
+  const auto read = [&](const char* name) {
+    std::ifstream file(dir.path() / name);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  const std::string warning =
+      "WARNING: this result is not usable as it stands: rz stopped at its search bound, tx is "
+      "undetermined (see calibration_report.json)";
+  const std::string urdf = read("calibration_result.urdf");
+  EXPECT_EQ(urdf.rfind("<?xml version=\"1.0\"?>\n<!-- " + warning + " -->\n<robot ", 0), 0u)
+      << urdf;
+  EXPECT_THAT(urdf_joint(urdf), EigenNear(result.extrinsic_matrix, 1e-12));
+  const std::string command = read("static_transform.txt");
+  EXPECT_EQ(command.rfind("# " + warning + "\nros2 run tf2_ros static_transform_publisher ", 0), 0u)
+      << command;
+  // Without findings nothing is added.
+  EXPECT_EQ(urdf_text(result, "a", "b", {}).find("WARNING"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvalt::calibration

@@ -59,9 +59,24 @@ Json observability_json(const ObservabilityReport& report) {
       curvature[kTermNames[t]] = number(finding.curvature[t]);
     }
     entry["curvature"] = curvature;
+    Json free_curvature;
+    for (std::size_t t = 0; t < kTermNames.size(); ++t) {
+      free_curvature[kTermNames[t]] = number(finding.free_curvature[t]);
+    }
+    entry["curvature_others_free"] = free_curvature;
     entry["message"] = finding.message.empty() ? Json(nullptr) : Json(finding.message);
     json[finding.name] = entry;
   }
+  return json;
+}
+
+Json verdict_json(const ObservabilityReport& report) {
+  const std::vector<std::string> unusable = unusable_parameters(report);
+  Json json;
+  json["usable"] = unusable.empty();
+  json["unusable_parameters"] = unusable;
+  const std::string verdict = usability_verdict(report);
+  json["message"] = verdict.empty() ? Json(nullptr) : Json(verdict);
   return json;
 }
 
@@ -125,6 +140,7 @@ Json settings_json(const RunSettings& s) {
 
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings) {
   Json json;
+  json["verdict"] = verdict_json(report.observability);
   json["optimization"] = optimization_json(report.minimization);
   json["observability"] = observability_json(report.observability);
   json["motion"] = motion_json(report.observability.motion);

@@ -26,14 +26,16 @@ struct CalibrationReport {
   std::map<std::string, int> backward_header_stamps;
 };
 
-// calibration_report.json: one object with "optimization" (vector, success, message,
-// iterations, evaluations, objective, largest gradient and its grade), "observability" (per
-// parameter rx .. tz: value, initial value, unit, determination, determining term, 1-sigma,
-// the curvature of each term, the message for the user), "motion" (yaw span in degrees,
-// distance in metres, accepted pairs, ground clouds, warnings), "accuracy", "validation" and
-// "settings" (the options the run used). Angles and sigmas in radians, lengths in metres
-// unless a key says otherwise; non-finite numbers are null. Indented by 4 spaces. "recording"
-// holds the backward header stamps per topic and whether they make the result suspect.
+// calibration_report.json: one object with "verdict" (whether the result is usable as it
+// stands, the parameters that make it not, the sentence that says so), "optimization" (vector,
+// success, message, iterations, evaluations, objective, largest gradient and its grade),
+// "observability" (per parameter rx .. tz: value, initial value, unit, determination, determining
+// term, 1-sigma, the curvature of each term, alone and with the other parameters free, the message
+// for the user), "motion" (yaw span in degrees, distance in metres, accepted pairs, ground clouds,
+// warnings), "accuracy", "validation", "recording" and "settings" (the options the run used).
+// Angles and sigmas in radians, lengths in metres unless a key says otherwise; non-finite numbers
+// are null. Indented by 4 spaces. "recording" holds the backward header stamps per topic and
+// whether they make the result suspect.
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings);
 
 // Writes calibration_report_json to run_dir / "calibration_report.json" and returns the path.

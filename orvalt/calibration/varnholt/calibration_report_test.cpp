@@ -45,8 +45,11 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   const nlohmann::ordered_json json = nlohmann::ordered_json::parse(std::ifstream(path));
   std::vector<std::string> keys;
   for (const auto& item : json.items()) keys.push_back(item.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"optimization", "observability", "motion", "accuracy",
-                                            "validation", "recording", "settings"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"verdict", "optimization", "observability", "motion",
+                                            "accuracy", "validation", "recording", "settings"}));
+  EXPECT_EQ(json["verdict"]["usable"], true);
+  EXPECT_TRUE(json["verdict"]["unusable_parameters"].empty());
+  EXPECT_TRUE(json["verdict"]["message"].is_null());
   EXPECT_EQ(json["optimization"]["success"], minimization.success);
   EXPECT_EQ(json["optimization"]["function_evaluations"], minimization.nfev);
   EXPECT_EQ(json["optimization"]["vec6"][2], x(2));
@@ -55,6 +58,8 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(rz["determination"], "data");
   EXPECT_EQ(rz["sigma"], *report.observability.parameters[2].sigma);
   EXPECT_EQ(rz["curvature"]["AX=XB"], report.observability.parameters[2].curvature[0]);
+  EXPECT_EQ(rz["curvature_others_free"]["AX=XB"],
+            report.observability.parameters[2].free_curvature[0]);
   EXPECT_TRUE(rz["message"].is_null());
   const auto& tz = json["observability"]["tz"];
   EXPECT_EQ(tz["determined_by"], "ground height");
@@ -70,6 +75,15 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_TRUE(json["settings"]["bag_dir"].is_null());
   EXPECT_EQ(json["recording"]["result_suspect"], false);
   EXPECT_TRUE(json["recording"]["warning"].is_null());
+
+  // A parameter that stopped at its bound makes the result unusable, and the report says so.
+  report.observability.parameters[2].determination = Determination::kAtBound;
+  const auto unusable = nlohmann::ordered_json::parse(calibration_report_json(report, settings));
+  EXPECT_EQ(unusable["verdict"]["usable"], false);
+  EXPECT_EQ(unusable["verdict"]["unusable_parameters"],
+            nlohmann::ordered_json::array({"rz stopped at its search bound"}));
+  EXPECT_EQ(unusable["verdict"]["message"], usability_verdict(report.observability));
+  EXPECT_EQ(unusable["observability"]["rz"]["determination"], "at_bound");
 }
 
 TEST(CalibrationReportTest, HeaderStampsThatWentBackwardsMakeTheResultSuspect) {

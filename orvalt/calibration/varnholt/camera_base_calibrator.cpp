@@ -14,6 +14,7 @@
 #include "orvalt/calibration/varnholt/calibration_report.hpp"
 #include "orvalt/calibration/varnholt/calibration_result.hpp"
 #include "orvalt/calibration/varnholt/ground_plane.hpp"
+#include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
@@ -26,10 +27,6 @@ namespace orvalt::calibration {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kNoMotionPairs =
-    "No valid motion pairs: the AprilGrid board was not detected in two consecutive frames, "
-    "check that it is in the camera's view while the robot moves";
 
 std::shared_ptr<spdlog::logger> module_log() {
   return common::logger("orvalt.calibration.varnholt");
@@ -144,8 +141,15 @@ FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_d
   const std::vector<ImageTask> tasks = collect_image_tasks(
       color_dir.string(), depth_dir.string(), pointcloud_dir.string(), draw_visual,
       drawing_dir.string(), args.tag_family, args.tag_size_m, args.target_ids);
-  FrameMap frames = frames_by_timestamp(run_image_tasks(tasks, default_worker_count()));
+  std::vector<ImageResult> results = run_image_tasks(tasks, default_worker_count());
+  image_counts = count_images(results);
+  FrameMap frames = frames_by_timestamp(std::move(results));
   module_log()->info("Loaded {} data pairs", frames.size());
+  module_log()->info(
+      "Tags of --target_ids found in {} of {} images; {} showed no tag, {} only tags of other "
+      "ids, {} could not be read",
+      image_counts.frames, image_counts.images, image_counts.without_tags,
+      image_counts.tags_filtered, image_counts.failed);
   return frames;
 }
 
@@ -155,6 +159,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   T_camera_list.clear();
   estimate_info.clear();
   position_info.clear();
+  pair_counts = {};
   collect_ground_planes(topic_dir(args.camera_pointcloud_topic),
                         {args.x_min, args.x_max, args.y_min, args.y_max, args.z_min, args.z_max},
                         ground_points_save_dir);
@@ -168,6 +173,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
        current != odom_camea_pose_data.end() && ++next != odom_camea_pose_data.end(); ++current) {
     const auto& [ts_k, frame_k] = *current;
     const auto& [ts_k1, frame_k1] = *next;
+    ++pair_counts.pairs;
     if (ts_k > ts_k1) {
       throw std::invalid_argument("time_stamp_curr: " + std::to_string(ts_k) +
                                   " must is less than time_stamp_next: " + std::to_string(ts_k1));
@@ -183,6 +189,8 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
     const draventa::CameraMotion motion = pose_estimator->compute_camera_relative_transform(
         frame_k.corner_dict, frame_k1.corner_dict, depth_k, depth_next);
     if (!motion.success) {
+      ++(share_a_tag(frame_k.corner_dict, frame_k1.corner_dict) ? pair_counts.no_depth
+                                                                : pair_counts.no_common_tag);
       module_log()->debug(
           "Failed to compute camera relative transform between time_stamp: {} and {},"
           "thus skip",
@@ -190,8 +198,16 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
       continue;
     }
     const Eigen::Matrix4d T_camera = camera_motion(motion.T);
+    if (!T_camera.allFinite()) {
+      ++pair_counts.not_finite;
+      continue;
+    }
     const MotionDiscrepancy discrepancy = motion_discrepancy(T_odom, T_camera);
-    if (!keeps_pair(discrepancy)) continue;
+    if (!keeps_pair(discrepancy)) {
+      ++pair_counts.gate_failures;
+      continue;
+    }
+    ++pair_counts.accepted;
     T_odom_list.push_back(T_odom);
     T_camera_list.push_back(T_camera);
     if (args.debug) {
@@ -203,6 +219,10 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   if (T_odom_list.size() != T_camera_list.size()) {
     throw std::invalid_argument("Number of odom and camera motion pairs must be equal");
   }
+  module_log()->info(
+      "Dropped {} of {} motion pairs whose odometry and camera translations differ by more than "
+      "0.05 m",
+      pair_counts.gate_failures, pair_counts.pairs);
   module_log()->info("*********Collected valid motion pairs(camera-odom pair): {}",
                      T_odom_list.size());
   module_log()->info("*********Collected estimate_info : {}", estimate_info.size());
@@ -302,7 +322,10 @@ TimeDict CameraBaseCalibrator::calibration() {
     // Ground planes alone would still give a result, but one that silently repeats the initial
     // yaw and horizontal offset: a recording in which the board was never seen twice in a row
     // is refused instead.
-    if (T_odom_list.empty()) throw std::invalid_argument(kNoMotionPairs);
+    if (T_odom_list.empty()) {
+      throw std::invalid_argument(
+          no_motion_pairs_message(image_counts, pair_counts, args.target_ids));
+    }
     if (args.debug) plot_pose_file("odom_pose_filtered.csv", "robot_pose_info_filtered");
     const double t5 = now();
     time_entry(time_dict, "compute_odom_camera_motion_transforms_time") = t5 - t4;
@@ -340,7 +363,7 @@ TimeDict CameraBaseCalibrator::calibration() {
 
     save_calibration_result(vec6);
     write_calibration_exports(run_dir(), decompose_extrinsic(vec6), args.base_frame,
-                              args.camera_frame);
+                              args.camera_frame, unusable_parameters(report.observability));
     module_log()->info("Calibration report saved to: {}",
                        write_calibration_report(run_dir(), report, args).string());
     const double t7 = now();
@@ -355,6 +378,9 @@ TimeDict CameraBaseCalibrator::calibration() {
       module_log()->warn("⚠ {} ({})", kBackwardStampsWarning,
                          bag_parser->backward_stamps().summary());
     }
+    // Last, so that it is what a user reads when the run ends.
+    result_warning = usability_verdict(report.observability);
+    if (!result_warning.empty()) module_log()->warn("⚠ {}", result_warning);
     return time_dict;
   } catch (const std::exception& error) {
     module_log()->error("Calibration failed with error: {}", error.what());

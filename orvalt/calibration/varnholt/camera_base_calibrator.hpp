@@ -12,6 +12,7 @@
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/calibration/varnholt/frame_record.hpp"
+#include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
 #include "orvalt/calibration/varnholt/time_dict.hpp"
 
@@ -61,14 +62,16 @@ class CameraBaseCalibrator {
   void _init_pose_estimator();
 
   // Every colour image with a depth image of the same name whose tags were found, by
-  // timestamp; detection drawings go to the run directory / visual_dir (recreated). Throws
+  // timestamp, with what became of each image in image_counts; detection drawings go to the
+  // run directory / visual_dir (recreated). Throws
   // common::FileNotFoundError "Color/Depth/Pointcloud directory not found: <path>".
   FrameMap load_sensor_pose_data(const std::string& visual_dir = "apriltag_detetc_visual",
                                  bool draw_visual = true);
 
   // Collects the ground planes, then fills T_odom_list and T_camera_list with the motions of
   // consecutive frames whose translations agree within 0.05 m (and, in debug mode, writes
-  // "estime_pose.csv" and "odom_pose_filtered.csv"). Returns true; failures are thrown.
+  // "estime_pose.csv" and "odom_pose_filtered.csv"), counting in pair_counts what became of
+  // every pair. Returns true; failures are thrown.
   bool compute_odom_camera_motion_transforms(const FrameMap& odom_camea_pose_data);
 
   // The linear AX = XB estimate from the collected pairs. Throws std::invalid_argument with
@@ -105,6 +108,11 @@ class CameraBaseCalibrator {
   Eigen::Vector3d euler = Eigen::Vector3d::Zero();
   Eigen::Vector3d euler_deg = Eigen::Vector3d::Zero();
   Eigen::Vector4d quat = Eigen::Vector4d(1, 0, 0, 0);
+  // What became of the images and frame pairs, to say why a run found no motion pair.
+  ImageCounts image_counts;
+  MotionPairCounts pair_counts;
+  // After a run: "" or why its result is not usable as it stands (usability_verdict).
+  std::string result_warning;
 
   std::unique_ptr<visual::TransformVisualizer> visualizer;
   std::unique_ptr<parser_bag::BagParser> bag_parser;

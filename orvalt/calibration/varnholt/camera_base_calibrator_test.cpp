@@ -8,9 +8,11 @@
 #include <open3d/geometry/PointCloud.h>
 #include <open3d/io/PointCloudIO.h>
 #include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/draventa/camera_pose_estimator.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
@@ -179,6 +181,62 @@ TEST_F(CameraBaseCalibratorTest, OneFrameGivesNoPairsAndWithoutDebugNoFiles) {
   EXPECT_EQ(std::distance(fs::directory_iterator(calibrator.ground_points_save_dir),
                           fs::directory_iterator()),
             3);
+}
+
+// A frame seeing one tag (id) near the middle of a 64 x 48 depth image at depth_path, with the
+// robot at x metres along the odometry's x axis.
+FrameRecord tag_frame(int id, const fs::path& depth_path, double x) {
+  apriltag::TagPoints points(5, 2);
+  points << 20, 15, 40, 15, 40, 35, 20, 35, 30, 25;
+  FrameRecord frame;
+  frame.position = {x, 0.0, 0.0};
+  frame.orientation = {1.0, 0.0, 0.0, 0.0};
+  frame.depth_path = depth_path.string();
+  frame.corner_dict = {{id, points}};
+  return frame;
+}
+
+// Each way a pair of frames can fail is counted apart, so that a run without pairs can say
+// which one it was.
+TEST_F(CameraBaseCalibratorTest, EveryFateOfAFramePairIsCounted) {
+  settings_.debug = false;
+  CameraBaseCalibrator calibrator(settings_);
+  write_floor_clouds(run_dir() / "QuillonNode_quillon_pointcloud2", 3);
+  const fs::path depth = dir_ / "depth_1m.png";
+  const fs::path no_depth = dir_ / "depth_none.png";
+  cv::imwrite(depth.string(), cv::Mat(48, 64, CV_16UC1, cv::Scalar(1000)));
+  cv::imwrite(no_depth.string(), cv::Mat(48, 64, CV_16UC1, cv::Scalar(0)));
+  calibrator.pose_estimator =
+      std::make_unique<draventa::CameraPoseEstimator>(50.0, 50.0, 32.0, 24.0, 64, 48);
+  FrameMap frames;
+  frames[1] = tag_frame(0, depth, 0.0);
+  frames[2] = tag_frame(0, depth, 0.2);     // the robot moved 0.2 m, the camera did not: gate
+  frames[3] = tag_frame(0, no_depth, 0.2);  // no depth at the tag
+  frames[4] = tag_frame(1, depth, 0.2);     // another tag than frame 3
+  frames[5] = tag_frame(1, depth, 0.2);     // neither moved: kept
+  testing::LogCapture log("orvalt.calibration.varnholt");
+  calibrator.compute_odom_camera_motion_transforms(frames);
+  const MotionPairCounts& counts = calibrator.pair_counts;
+  EXPECT_EQ(counts.pairs, 4);
+  EXPECT_EQ(counts.gate_failures, 1);
+  EXPECT_EQ(counts.no_depth, 1);
+  EXPECT_EQ(counts.no_common_tag, 1);
+  EXPECT_EQ(counts.not_finite, 0);
+  EXPECT_EQ(counts.accepted, 1);
+  EXPECT_EQ(calibrator.T_odom_list.size(), 1u);
+  EXPECT_TRUE(
+      log.contains("[info] Dropped 1 of 4 motion pairs whose odometry and camera "
+                   "translations differ by more than 0.05 m"));
+
+  // Zero focal lengths turn every tag point into infinities; such motions are counted, not
+  // passed on as a distance that fails the gate.
+  calibrator.pose_estimator =
+      std::make_unique<draventa::CameraPoseEstimator>(0.0, 0.0, 32.0, 24.0, 64, 48);
+  calibrator.compute_odom_camera_motion_transforms(frames);
+  EXPECT_EQ(calibrator.pair_counts.not_finite, 2);
+  EXPECT_EQ(calibrator.pair_counts.gate_failures, 0);
+  EXPECT_EQ(calibrator.pair_counts.pairs, 4);
+  EXPECT_TRUE(calibrator.T_odom_list.empty());
 }
 
 TEST_F(CameraBaseCalibratorTest, FramesNeedTheirDirectories) {

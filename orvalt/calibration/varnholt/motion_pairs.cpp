@@ -1,5 +1,6 @@
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -25,6 +26,13 @@ MotionDiscrepancy motion_discrepancy(const Eigen::Matrix4d& T_odom,
 bool keeps_pair(const MotionDiscrepancy& discrepancy) {
   // A NaN distance, from a broken motion, fails here.
   return discrepancy.distance_error <= kMaxPairDistanceError;
+}
+
+bool share_a_tag(const apriltag::TagMap& tags_k, const apriltag::TagMap& tags_k1) {
+  return std::any_of(tags_k.begin(), tags_k.end(), [&](const auto& tag) {
+    return std::any_of(tags_k1.begin(), tags_k1.end(),
+                       [&](const auto& other) { return other.first == tag.first; });
+  });
 }
 
 Eigen::Matrix4d odom_motion(const FrameRecord& frame_k, const FrameRecord& frame_k1) {

@@ -27,6 +27,9 @@ MotionDiscrepancy motion_discrepancy(const Eigen::Matrix4d& T_odom,
 // The distance gate: equal to the limit still passes.
 bool keeps_pair(const MotionDiscrepancy& discrepancy);
 
+// Whether some tag id is in both maps: a pair without one cannot give a camera motion.
+bool share_a_tag(const apriltag::TagMap& tags_k, const apriltag::TagMap& tags_k1);
+
 // The odometry half of a pair: the pose of base k+1 in base k.
 Eigen::Matrix4d odom_motion(const FrameRecord& frame_k, const FrameRecord& frame_k1);
 

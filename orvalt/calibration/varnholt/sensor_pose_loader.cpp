@@ -96,7 +96,7 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
   return tasks;
 }
 
-FrameResult process_image_worker(const ImageTask& task) {
+ImageResult process_image_worker(const ImageTask& task) {
   try {
     const PoseStem pose = parse_pose_stem(fs::path(task.color_name).stem().string());
     const cv::Mat image = cv::imread(task.color_path);
@@ -105,21 +105,22 @@ FrameResult process_image_worker(const ImageTask& task) {
     }
     apriltag::AprilgridCornerDetect detector(task.tag_family, task.tag_size_m, task.target_ids);
     auto corner_dict = detector.detect(image);
-    if (!corner_dict || corner_dict->empty()) return std::nullopt;
+    if (!corner_dict) return {ImageOutcome::kNoTags, std::nullopt};
+    if (corner_dict->empty()) return {ImageOutcome::kTagsFiltered, std::nullopt};
     if (task.draw_visual) {
       detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
     }
     FrameRecord frame{pose.position,   pose.orientation, task.color_path,
                       task.depth_path, task.pcd_path,    std::move(*corner_dict)};
-    return std::make_pair(pose.timestamp, std::move(frame));
+    return {ImageOutcome::kFrame, std::make_pair(pose.timestamp, std::move(frame))};
   } catch (...) {
-    // One bad image must not end the run; the loaded frame count tells how many survived.
-    return std::nullopt;
+    // One bad image must not end the run; the counts tell how many survived.
+    return {ImageOutcome::kFailed, std::nullopt};
   }
 }
 
-std::vector<FrameResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers) {
-  std::vector<FrameResult> results(tasks.size());
+std::vector<ImageResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers) {
+  std::vector<ImageResult> results(tasks.size());
   std::atomic<std::size_t> next{0};
   std::mutex progress_mutex;
   common::ProgressBar progress("Detecting tags", tasks.size());
@@ -142,10 +143,32 @@ int default_worker_count() {
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
 }
 
-FrameMap frames_by_timestamp(std::vector<FrameResult> results) {
+ImageCounts count_images(const std::vector<ImageResult>& results) {
+  ImageCounts counts;
+  counts.images = static_cast<int>(results.size());
+  for (const ImageResult& result : results) {
+    switch (result.outcome) {
+      case ImageOutcome::kFrame:
+        ++counts.frames;
+        break;
+      case ImageOutcome::kNoTags:
+        ++counts.without_tags;
+        break;
+      case ImageOutcome::kTagsFiltered:
+        ++counts.tags_filtered;
+        break;
+      case ImageOutcome::kFailed:
+        ++counts.failed;
+        break;
+    }
+  }
+  return counts;
+}
+
+FrameMap frames_by_timestamp(std::vector<ImageResult> results) {
   FrameMap frames;
   for (auto& result : results) {
-    if (result) frames.insert_or_assign(result->first, std::move(result->second));
+    if (result.frame) frames.insert_or_assign(result.frame->first, std::move(result.frame->second));
   }
   return frames;
 }

@@ -50,20 +50,43 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
 
 using FrameResult = std::optional<std::pair<std::int64_t, FrameRecord>>;
 
+// What became of one colour image: a frame, or why not.
+enum class ImageOutcome {
+  kFrame,         // tags of --target_ids found
+  kNoTags,        // the detector found no tag
+  kTagsFiltered,  // tags found, but none of --target_ids
+  kFailed,        // a name that is no pose stem, an unreadable image, a detector error
+};
+
+struct ImageResult {
+  ImageOutcome outcome = ImageOutcome::kFailed;
+  FrameResult frame;  // set for kFrame only
+};
+
+// How many images of a run came to each outcome; `images` is their sum.
+struct ImageCounts {
+  int images = 0;
+  int frames = 0;
+  int without_tags = 0;
+  int tags_filtered = 0;
+  int failed = 0;
+};
+
 // Detects the tags of one task's colour image with a detector of its own and, when any tag is
 // found, returns the frame (drawing the detection into visual_dir / colour name when asked).
-// Any failure (a name that is no pose stem, an unreadable image, a detector error) returns
-// nothing: the frame is dropped, the run goes on.
-FrameResult process_image_worker(const ImageTask& task);
+// Any failure returns kFailed: the frame is dropped, the run goes on.
+ImageResult process_image_worker(const ImageTask& task);
 
 // Runs process_image_worker over all tasks on `workers` threads; results in task order.
-std::vector<FrameResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers);
+std::vector<ImageResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers);
 
 // Processors minus one for the main thread, at least one.
 int default_worker_count();
 
+ImageCounts count_images(const std::vector<ImageResult>& results);
+
 // The frames of the results in timestamp order; of two results with one timestamp the later
 // in task order wins.
-FrameMap frames_by_timestamp(std::vector<FrameResult> results);
+FrameMap frames_by_timestamp(std::vector<ImageResult> results);
 
 }  // namespace orvalt::calibration

@@ -96,7 +96,9 @@ TEST_F(ImageTaskTest, OneTaskPerColourImageWithADepthTwin) {
 TEST_F(ImageTaskTest, WorkerKeepsFramesWithTagsAndDrawsThem) {
   const std::string name = std::string("1700000000000000042.") + kPose + ".png";
   write_pair(name, board_image());
-  const FrameResult result = process_image_worker(tasks().at(0));
+  const ImageResult image = process_image_worker(tasks().at(0));
+  EXPECT_EQ(image.outcome, ImageOutcome::kFrame);
+  const FrameResult& result = image.frame;
   ASSERT_TRUE(result);
   EXPECT_EQ(result->first, 1700000000000000042);
   const FrameRecord& frame = result->second;
@@ -112,17 +114,39 @@ TEST_F(ImageTaskTest, WorkerKeepsFramesWithTagsAndDrawsThem) {
   EXPECT_TRUE(fs::exists(dir_ / "visual" / name));
 }
 
-TEST_F(ImageTaskTest, WorkerDropsFramesWithoutTagsOrPose) {
+TEST_F(ImageTaskTest, WorkerDropsFramesWithoutTagsOrPoseAndSaysWhy) {
   write_pair(std::string("1.") + kPose + ".png",
              cv::Mat(200, 200, CV_8UC3, cv::Scalar(255, 255, 255)));
   write_pair("2.png", board_image());
   write_pair("3.0.1_0.2_0.3.png", board_image());
   std::ofstream(dir_ / "color" / (std::string("4.") + kPose + ".png")) << "not a png";
   std::ofstream(dir_ / "depth" / (std::string("4.") + kPose + ".png")) << "not a png";
+  std::vector<ImageResult> results;
   for (const ImageTask& task : tasks()) {
-    EXPECT_FALSE(process_image_worker(task)) << task.color_name;
+    results.push_back(process_image_worker(task));
+    EXPECT_FALSE(results.back().frame) << task.color_name;
+    const ImageOutcome expected =
+        task.color_name[0] == '1' ? ImageOutcome::kNoTags : ImageOutcome::kFailed;
+    EXPECT_EQ(results.back().outcome, expected) << task.color_name;
   }
   EXPECT_TRUE(fs::is_empty(dir_ / "visual"));
+  const ImageCounts counts = count_images(results);
+  EXPECT_EQ(counts.images, 4);
+  EXPECT_EQ(counts.without_tags, 1);
+  EXPECT_EQ(counts.failed, 3);
+  EXPECT_EQ(counts.frames + counts.tags_filtered, 0);
+}
+
+// A board whose tags are all outside --target_ids is seen, not missing: the run must be able
+// to tell the two apart.
+TEST_F(ImageTaskTest, TagsOfOtherIdsAreCountedApartFromNoTags) {
+  write_pair(std::string("1.") + kPose + ".png", board_image());
+  ImageTask task = tasks().at(0);
+  task.target_ids = {40, 41};
+  const ImageResult result = process_image_worker(task);
+  EXPECT_EQ(result.outcome, ImageOutcome::kTagsFiltered);
+  EXPECT_FALSE(result.frame);
+  EXPECT_EQ(count_images({result}).tags_filtered, 1);
 }
 
 TEST_F(ImageTaskTest, ResultsComeBackInTaskOrderWhateverTheWorkers) {
@@ -137,23 +161,23 @@ TEST_F(ImageTaskTest, ResultsComeBackInTaskOrderWhateverTheWorkers) {
     ASSERT_EQ(results.size(), all.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
       const std::int64_t timestamp = std::stoll(all[i].color_name.substr(0, 3));
-      EXPECT_EQ(results[i].has_value(), timestamp % 2 == 0) << all[i].color_name;
-      if (results[i]) {
-        EXPECT_EQ(results[i]->first, timestamp);
+      EXPECT_EQ(results[i].frame.has_value(), timestamp % 2 == 0) << all[i].color_name;
+      if (results[i].frame) {
+        EXPECT_EQ(results[i].frame->first, timestamp);
       }
     }
   }
 }
 
 TEST(FramesByTimestampTest, OrderedAndTheLaterDuplicateWins) {
-  std::vector<FrameResult> results;
+  std::vector<ImageResult> results;
   for (const auto& [timestamp, path] :
        std::vector<std::pair<std::int64_t, std::string>>{{30, "a"}, {10, "b"}, {30, "c"}}) {
     FrameRecord frame;
     frame.color_path = path;
-    results.emplace_back(std::make_pair(timestamp, frame));
+    results.push_back({ImageOutcome::kFrame, std::make_pair(timestamp, frame)});
   }
-  results.emplace_back(std::nullopt);
+  results.push_back({ImageOutcome::kNoTags, std::nullopt});
   const FrameMap frames = frames_by_timestamp(results);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames.begin()->first, 10);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <exception>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 #include "orvalt/calibration/varnholt/command_line.hpp"
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
   const auto log = orvalt::common::logger("orvalt.calibration.varnholt");
 
   bool inside_calibration = false;
+  std::vector<std::string> unusable_results;
   try {
     settings.topic_list = orvalt::calibration::make_topic_list(settings);
     log->debug(
@@ -60,11 +63,16 @@ int main(int argc, char** argv) {
       inside_calibration = true;
       auto time_dict = calibrator.calibration();
       inside_calibration = false;
+      if (!calibrator.result_warning.empty()) {
+        unusable_results.push_back(run.parser_output_dir + ": " + calibrator.result_warning);
+      }
       return time_dict;
     });
     const auto statistics = orvalt::calibration::time_statistics(results);
     if (!statistics.empty()) log->info("Time statistics:");
     for (const std::string& line : statistics) log->info("{}", line);
+    // Repeated after the statistics, so that the log ends with them.
+    for (const std::string& warning : unusable_results) log->warn("⚠ {}", warning);
   } catch (const std::exception& error) {
     // A failed calibration has logged its error already.
     if (!inside_calibration) log->error("{}", error.what());

@@ -38,7 +38,8 @@ std::string program(const char* name) {
 class VarnholtProgramTest : public ::testing::Test {
  protected:
   // Records `seconds` of simulated driving into datasets/rec and calibrates it.
-  int simulate_and_calibrate(double seconds, const std::string& simulation_options = "") {
+  int simulate_and_calibrate(double seconds, const std::string& simulation_options = "",
+                             const std::string& varnholt_options = "") {
     const int simulated =
         run(program("simulate_recording") + " --output '" + (dir_ / "datasets" / "rec").string() +
                 "' --duration " + std::to_string(seconds) + " " + simulation_options,
@@ -46,7 +47,7 @@ class VarnholtProgramTest : public ::testing::Test {
     EXPECT_EQ(simulated, 0) << read_text(dir_ / "simulate.log");
     return run(program("varnholt") + " --bag_datasets_dir '" + (dir_ / "datasets").string() +
                    "' --parser_output_dir '" + (dir_ / "out").string() + "' --log_file '" +
-                   (dir_ / "varnholt.log").string() + "'",
+                   (dir_ / "varnholt.log").string() + "' " + varnholt_options,
                dir_ / "console.log");
   }
   fs::path run_dir() const { return dir_ / "out" / "rec" / "calib_0"; }
@@ -63,7 +64,8 @@ class VarnholtProgramTest : public ::testing::Test {
 // simulator offsets from the truth by 19 mm, hence 25 mm for the translation. Turning in place
 // does not determine yaw on its own: the camera circles the base, and the circle fixes yaw only
 // together with the horizontal offset, which the prior holds 28 degrees off the true
-// direction; the minimiser takes yaw to the edge of its range and the report says so.
+// direction; the minimiser takes yaw to the edge of its range and the report says so: the
+// result is not usable as it stands, in the log's last line, the report and both exports.
 TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
   ASSERT_EQ(simulate_and_calibrate(4.0), 0) << read_text(dir_ / "console.log");
 
@@ -113,14 +115,25 @@ TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
 
   const auto report =
       nlohmann::ordered_json::parse(read_text(run_dir() / "calibration_report.json"));
-  EXPECT_EQ(report["observability"]["rz"]["determination"], "undetermined");
+  EXPECT_EQ(report["observability"]["rz"]["determination"], "at_bound");
   EXPECT_EQ(report["observability"]["tx"]["determination"], "prior");
   EXPECT_EQ(report["observability"]["tz"]["determined_by"], "ground height");
   EXPECT_NE(log.find("the recording does not determine tx; the result is your initial value "
-                     "0.010 m; record more turning, or measure it"),
+                     "0.010 m; no recording frees it at --w_xy 1: measure it"),
             std::string::npos);
-  EXPECT_TRUE(fs::exists(run_dir() / "calibration_result.urdf"));
-  EXPECT_TRUE(fs::exists(run_dir() / "static_transform.txt"));
+  EXPECT_NE(log.find("rz stopped at its search bound"), std::string::npos);
+  EXPECT_EQ(report["verdict"]["usable"], false);
+  const std::string unusable = "not usable as it stands: rz stopped at its search bound";
+  EXPECT_NE(read_text(run_dir() / "calibration_result.urdf")
+                .find("<!-- WARNING: this result is " + unusable),
+            std::string::npos);
+  EXPECT_EQ(read_text(run_dir() / "static_transform.txt")
+                .rfind("# WARNING: this result is " + unusable, 0),
+            0u);
+  const std::string last_line = log.substr(log.rfind('\n', log.size() - 2) + 1);
+  EXPECT_NE(last_line.find("[warning] ⚠ " + run_dir().string() + ": The result is " + unusable),
+            std::string::npos)
+      << last_line;
 }
 
 TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
@@ -129,10 +142,22 @@ TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
   const std::string console = read_text(dir_ / "console.log");
   EXPECT_NE(console.find("Loaded 0 data pairs"), std::string::npos);
   EXPECT_NE(console.find("Calibration failed with error: No valid motion pairs: the AprilGrid "
-                         "board was not detected in two consecutive frames"),
+                         "board was detected in 0 of "),
             std::string::npos)
       << console;
   EXPECT_FALSE(fs::exists(run_dir() / "calibration_result.json"));
+}
+
+// The board in view, but none of its tags among --target_ids: the message says so, not that
+// the board was missing.
+TEST_F(VarnholtProgramTest, TagsOfOtherIdsAreNamedAsTheCause) {
+  EXPECT_EQ(simulate_and_calibrate(2.0, "", "--target_ids 40 41"), 1);
+  const std::string console = read_text(dir_ / "console.log");
+  EXPECT_NE(
+      console.find("Calibration failed with error: No valid motion pairs: tags were seen in "),
+      std::string::npos)
+      << console;
+  EXPECT_NE(console.find("but none of --target_ids 40 41"), std::string::npos);
 }
 
 TEST_F(VarnholtProgramTest, MalformedCommandLineEndsWithStatusTwo) {
