@@ -1,9 +1,11 @@
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <stdexcept>
 
+#include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -50,7 +52,31 @@ T required(const YAML::Node& document, const std::string& key, const fs::path& p
   if (!value) {
     throw std::invalid_argument("Camera info file " + path.string() + " has no key '" + key + "'");
   }
-  return value.as<T>();
+  try {
+    return value.as<T>();
+  } catch (const YAML::Exception&) {
+    throw std::invalid_argument("Camera info file " + path.string() + ": '" + key +
+                                "' is not of the expected type");
+  }
+}
+
+// Intrinsics that cannot be a camera's would not fail later: they would quietly bend every
+// camera motion and so the result.
+void check_intrinsics(double fx, double fy, double cx, double cy, int width, int height,
+                      const fs::path& path) {
+  const auto refuse = [&path](const char* field, const std::string& rule, const auto& value) {
+    throw std::invalid_argument(fmt::format("Camera info file {}: '{}' must be {}, got {}",
+                                            path.string(), field, rule, value));
+  };
+  for (const auto& [field, value] : {std::pair{"fx", fx}, std::pair{"fy", fy}}) {
+    if (!(std::isfinite(value) && value > 0.0)) refuse(field, "a finite number above 0", value);
+  }
+  for (const auto& [field, value] : {std::pair{"cx", cx}, std::pair{"cy", cy}}) {
+    if (!std::isfinite(value)) refuse(field, "a finite number", value);
+  }
+  for (const auto& [field, value] : {std::pair{"width", width}, std::pair{"height", height}}) {
+    if (value <= 0) refuse(field, "at least 1 pixel", value);
+  }
 }
 
 std::vector<Eigen::MatrixXd> dynamic(const std::vector<Eigen::Matrix4d>& matrices) {
@@ -121,6 +147,7 @@ void CameraBaseCalibrator::_init_pose_estimator() {
   height = required<int>(document, "height", path);
   required<std::vector<double>>(document, "distortion_coeffs", path);
   required<std::string>(document, "distortion_model", path);
+  check_intrinsics(fx, fy, cx, cy, width, height, path);
   module_log()->debug("Camera intrinsics: fx={}, fy={}, cx={}, cy={}, width={}, height={}", fx, fy,
                       cx, cy, width, height);
   pose_estimator = std::make_unique<draventa::CameraPoseEstimator>(fx, fy, cx, cy, width, height);

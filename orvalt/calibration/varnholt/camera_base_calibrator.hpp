@@ -56,8 +56,10 @@ class CameraBaseCalibrator {
   bool parser_bag_data();
   void _init_apriltag_detector();
   // Reads the intrinsics from the camera-info topic's "camera_info.yaml". Throws
-  // common::FileNotFoundError when it is missing and std::invalid_argument when it is empty or
-  // lacks one of fx, fy, cx, cy, width, height, distortion_coeffs, distortion_model.
+  // common::FileNotFoundError when it is missing and std::invalid_argument, naming the file
+  // and the key, when it is empty, lacks one of fx, fy, cx, cy, width, height,
+  // distortion_coeffs, distortion_model, or holds intrinsics no camera has (fx, fy not finite
+  // and positive, cx, cy not finite, width, height below 1).
   void _init_pose_estimator();
 
   // Every colour image with a depth image of the same name whose tags were found, by

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <open3d/geometry/PointCloud.h>
@@ -108,6 +109,38 @@ TEST_F(CameraBaseCalibratorTest, IntrinsicsComeFromTheCameraInfoFile) {
   EXPECT_EQ(calibrator.fx, 386.2);
   EXPECT_EQ(calibrator.height, 480);
   ASSERT_TRUE(calibrator.pose_estimator);
+}
+
+TEST_F(CameraBaseCalibratorTest, IntrinsicsNoCameraHasAreRefusedByName) {
+  CameraBaseCalibrator calibrator(settings_);
+  const fs::path info_path =
+      run_dir() / "QuillonNode_quillon_depth_camera_info" / "camera_info.yaml";
+  fs::create_directories(info_path.parent_path());
+  const auto write_info = [&info_path](const std::string& fx, const std::string& cy,
+                                       const std::string& width) {
+    std::ofstream(info_path) << "fx: " << fx << "\nfy: 385.7\ncx: 321.4\ncy: " << cy
+                             << "\ndistortion_coeffs: [0, 0]\nwidth: " << width
+                             << "\nheight: 480\ndistortion_model: plumb_bob\n";
+  };
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+      {"-386.2", "238.9", "640", "'fx' must be a finite number above 0, got -386.2"},
+      {"0", "238.9", "640", "'fx' must be a finite number above 0, got 0"},
+      {".nan", "238.9", "640", "'fx' must be a finite number above 0, got nan"},
+      {"386.2", ".inf", "640", "'cy' must be a finite number, got inf"},
+      {"386.2", "238.9", "0", "'width' must be at least 1 pixel, got 0"},
+      {"386.2", "238.9", "640.5", "'width' is not of the expected type"},
+  };
+  for (const auto& [fx, cy, width, message] : cases) {
+    write_info(fx, cy, width);
+    try {
+      calibrator._init_pose_estimator();
+      ADD_FAILURE() << "accepted " << message;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Camera info file " + info_path.string() + ": " + message);
+    }
+  }
+  EXPECT_FALSE(calibrator.pose_estimator);
 }
 
 TEST_F(CameraBaseCalibratorTest, ResultFileAndDecomposition) {
