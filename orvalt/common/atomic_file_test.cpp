@@ -1,8 +1,5 @@
 #include "orvalt/common/atomic_file.hpp"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -10,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::common {
@@ -29,27 +27,6 @@ int entries(const fs::path& directory) {
   return static_cast<int>(std::distance(fs::directory_iterator(directory), {}));
 }
 
-// Files of this process may grow to `bytes` only, as on a nearly full disk; writes beyond it
-// fail with EFBIG instead of raising SIGXFSZ. Restored when the object goes.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previous_handler_)(int) = nullptr;
-};
-
 TEST(AtomicFileTest, WritesAndReplacesWholeFiles) {
   testing::TempDir dir;
   const fs::path path = dir / "calibration_result.json";
@@ -67,7 +44,7 @@ TEST(AtomicFileTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   const fs::path path = dir / "calibration_report.json";
   write_file_atomically(path, "old\n");
   {
-    const FileSizeLimit limit(64);
+    const testing::FileSizeLimit limit(64);
     try {
       write_file_atomically(path, std::string(4096, 'x'));
       FAIL() << "a write past the size limit succeeded";

@@ -1,9 +1,8 @@
 #include "orvalt/calibration/varnholt/calibration_exports.hpp"
 
-#include <fstream>
-#include <stdexcept>
-
 #include <fmt/format.h>
+
+#include "orvalt/common/atomic_file.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -13,12 +12,6 @@ namespace {
 std::string number(double value) {
   const double rounded = round_half_even(value, 9);
   return fmt::format("{:.9f}", rounded == 0.0 ? 0.0 : rounded);
-}
-
-void write_text(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
 }
 
 }  // namespace
@@ -53,9 +46,10 @@ std::string static_transform_command(const CalibrationResult& result, const std:
 void write_calibration_exports(const std::filesystem::path& run_dir,
                                const CalibrationResult& result, const std::string& base_frame,
                                const std::string& camera_frame) {
-  write_text(run_dir / "calibration_result.urdf", urdf_text(result, base_frame, camera_frame));
-  write_text(run_dir / "static_transform.txt",
-             static_transform_command(result, base_frame, camera_frame));
+  common::write_file_atomically(run_dir / "calibration_result.urdf",
+                                urdf_text(result, base_frame, camera_frame));
+  common::write_file_atomically(run_dir / "static_transform.txt",
+                                static_transform_command(result, base_frame, camera_frame));
 }
 
 }  // namespace orvalt::calibration

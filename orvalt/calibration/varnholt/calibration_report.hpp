@@ -24,11 +24,12 @@ struct CalibrationReport {
 // the curvature of each term, the message for the user), "motion" (yaw span in degrees,
 // distance in metres, accepted pairs, ground clouds, warnings), "accuracy", "validation" and
 // "settings" (the options the run used). Angles and sigmas in radians, lengths in metres
-// unless a key says otherwise; non-finite numbers are null. Indented by 4 spaces.
+// unless a key says otherwise; numbers in their shortest round-trip form, non-finite ones
+// null. Indented by 4 spaces.
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings);
 
-// Writes calibration_report_json to run_dir / "calibration_report.json" and returns the path.
-// Throws std::runtime_error when it cannot be written.
+// Writes calibration_report_json to run_dir / "calibration_report.json", whole or not at all,
+// and returns the path. Throws std::runtime_error when it cannot be written.
 std::filesystem::path write_calibration_report(const std::filesystem::path& run_dir,
                                                const CalibrationReport& report,
                                                const RunSettings& settings);

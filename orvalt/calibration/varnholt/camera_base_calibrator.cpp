@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -18,6 +17,7 @@
 #include "orvalt/calibration/varnholt/ground_plane.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+#include "orvalt/common/atomic_file.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
@@ -236,9 +236,9 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   module_log()->info("*********Collected position_info : {}", position_info.size());
   if (args.debug) {
     const std::string estimate_path = run_dir().string() + "/estime_pose.csv";
-    std::ofstream estimate_file(estimate_path, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : estimate_info) estimate_file << line << '\n';
-    if (!estimate_file) throw std::runtime_error("Failed to write " + estimate_path);
+    std::string estimate_text;
+    for (const std::string& line : estimate_info) estimate_text += line + '\n';
+    common::write_file_atomically(estimate_path, estimate_text);
     module_log()->debug("Estimate pose info saved to {}", estimate_path);
     Utils::save_pose_set_to_csv({position_info.begin(), position_info.end()},
                                 run_dir().string() + "/odom_pose_filtered.csv");
@@ -282,9 +282,7 @@ fs::path CameraBaseCalibrator::save_calibration_result(const Eigen::VectorXd& ve
   module_log()->info("Quaternion (w, x, y, z):\n{}", array_text(quat));
   module_log()->info("Extrinsic matrix:\n{}", array_text(result.extrinsic_matrix));
   const fs::path path = run_dir() / save_name;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << calibration_result_json(result);
-  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
+  common::write_file_atomically(path, calibration_result_json(result));
   module_log()->info("Calibration results saved to: {}", path.string());
   return path;
 }

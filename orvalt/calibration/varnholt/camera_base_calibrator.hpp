@@ -84,10 +84,10 @@ class CameraBaseCalibrator {
                                                        double dist_threshold = 0.002,
                                                        double inlier_ratio = 0.7);
 
-  // Decomposes vec6 into R, t, euler, euler_deg and quat, logs them and writes them to the run
-  // directory / save_name; returns that path. Throws std::invalid_argument "vec6 must be 6D
-  // vector!" unless vec6 has six entries, and std::runtime_error when the file cannot be
-  // written.
+  // Decomposes vec6 into R, t, euler, euler_deg and quat, logs them and writes them, whole or
+  // not at all, to the run directory / save_name; returns that path. Throws std::invalid_argument
+  // "vec6 must be 6D vector!" unless vec6 has six entries, and std::runtime_error when the file
+  // cannot be written.
   std::filesystem::path save_calibration_result(
       const Eigen::VectorXd& vec6, const std::string& save_name = "calibration_result.json");
 

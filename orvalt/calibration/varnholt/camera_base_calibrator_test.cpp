@@ -13,6 +13,7 @@
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -167,6 +168,23 @@ TEST_F(CameraBaseCalibratorTest, ResultFileAndDecomposition) {
   EXPECT_EQ(infos[1].rfind("Rotation matrix:\n[[", 0), 0u);
   EXPECT_EQ(infos[5].rfind("Quaternion (w, x, y, z):\n[", 0), 0u);
   EXPECT_EQ(infos[7], "Calibration results saved to: " + path.string());
+}
+
+TEST_F(CameraBaseCalibratorTest, AResultThatCannotBeWrittenLeavesNoPartialFile) {
+  CameraBaseCalibrator calibrator(settings_);
+  const Vector6d vec6 = (Vector6d() << 0.01, 0.07, 0.05, 0.025, 0.028, 0.152).finished();
+  const fs::path path = calibrator.save_calibration_result(vec6);
+  const std::string whole = read_text(path);
+  {
+    const testing::FileSizeLimit nearly_full_disk(100);
+    EXPECT_THROW(calibrator.save_calibration_result(vec6, "calibration_result.json"),
+                 std::runtime_error);
+    EXPECT_THROW(calibrator.save_calibration_result(vec6, "second.json"), std::runtime_error);
+  }
+  EXPECT_EQ(read_text(path), whole);
+  EXPECT_FALSE(fs::exists(run_dir() / "second.json"));
+  // The run directory holds the ground-points folder and the one result, no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_dir()), fs::directory_iterator()), 2);
 }
 
 TEST_F(CameraBaseCalibratorTest, LinearEstimateNeedsThreePairs) {
