@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <type_traits>
 
 #include <CLI/CLI.hpp>
 
@@ -33,6 +37,36 @@ std::string join(const std::vector<std::string>& items, const std::string& separ
   return joined;
 }
 
+// argparse's wording for a value that does not convert, e.g.
+// "argument --calib_num: invalid int value: '0x10'".
+[[noreturn]] void invalid_value(const std::string& name, const char* type,
+                                const std::string& text) {
+  throw CLI::ConversionError("argument " + name + ": invalid " + type + " value: '" + text + "'");
+}
+
+// Decimal only, an optional sign in front, the whole text: "0x10", "1.5" and "12abc" are
+// refused, where the C library would read a prefix or another base.
+template <typename T>
+T converted(const std::string& name, const std::string& text) {
+  const char* type = std::is_same_v<T, int> ? "int" : "float";
+  std::string_view digits = text;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  T value{};
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+    invalid_value(name, type, text);
+  }
+  return value;
+}
+
+template <typename T>
+std::vector<T> all_converted(const std::string& name, const std::vector<std::string>& texts) {
+  std::vector<T> values;
+  values.reserve(texts.size());
+  for (const auto& text : texts) values.push_back(converted<T>(name, text));
+  return values;
+}
+
 }  // namespace
 
 ArgumentParser::ArgumentParser(std::string prog, std::string description)
@@ -51,52 +85,71 @@ void ArgumentParser::add_entry(const std::string& name, const std::string& help,
   entries_.push_back({name, positional ? name : upper(strip_dashes(name)), help, many, positional});
 }
 
+void ArgumentParser::add_converted(const std::string& name, const std::string& help, bool many,
+                                   std::function<void(const std::vector<std::string>&)> assign) {
+  // Triggered per occurrence, each replacing what the one before set: a repeated option takes
+  // its last value, lists included, as argparse users expect.
+  CLI::Option* option = app_->add_option(
+      name,
+      [assign = std::move(assign)](const CLI::results_t& texts) {
+        assign(texts);
+        return true;
+      },
+      help);
+  option->trigger_on_parse();
+  if (many) option->expected(1, CLI::detail::expected_max_vector_size)->allow_extra_args();
+  add_entry(name, help, many, false);
+}
+
 void ArgumentParser::add_option(const std::string& name, std::string* value,
                                 const std::string& help) {
-  app_->add_option(name, *value, help);
-  add_entry(name, help, false, false);
+  add_converted(name, help, false,
+                [value](const std::vector<std::string>& texts) { *value = texts.front(); });
 }
 
 void ArgumentParser::add_option(const std::string& name, std::optional<std::string>* value,
                                 const std::string& help) {
-  app_->add_option_function<std::string>(
-      name, [value](const std::string& text) { *value = text; }, help);
-  add_entry(name, help, false, false);
+  add_converted(name, help, false,
+                [value](const std::vector<std::string>& texts) { *value = texts.front(); });
 }
 
 void ArgumentParser::add_option(const std::string& name, double* value, const std::string& help) {
-  app_->add_option(name, *value, help);
-  add_entry(name, help, false, false);
+  add_converted(name, help, false, [name, value](const std::vector<std::string>& texts) {
+    *value = converted<double>(name, texts.front());
+  });
 }
 
 void ArgumentParser::add_option(const std::string& name, int* value, const std::string& help) {
-  app_->add_option(name, *value, help);
-  add_entry(name, help, false, false);
+  add_converted(name, help, false, [name, value](const std::vector<std::string>& texts) {
+    *value = converted<int>(name, texts.front());
+  });
 }
 
 void ArgumentParser::add_option(const std::string& name, std::vector<int>* values,
                                 const std::string& help) {
-  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
-  add_entry(name, help, true, false);
+  add_converted(name, help, true, [name, values](const std::vector<std::string>& texts) {
+    *values = all_converted<int>(name, texts);
+  });
 }
 
 void ArgumentParser::add_option(const std::string& name, std::vector<double>* values,
                                 const std::string& help) {
-  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
-  add_entry(name, help, true, false);
+  add_converted(name, help, true, [name, values](const std::vector<std::string>& texts) {
+    *values = all_converted<double>(name, texts);
+  });
 }
 
 void ArgumentParser::add_option(const std::string& name, std::vector<std::string>* values,
                                 const std::string& help) {
-  app_->add_option(name, *values, help)->expected(1, CLI::detail::expected_max_vector_size);
-  add_entry(name, help, true, false);
+  add_converted(name, help, true,
+                [values](const std::vector<std::string>& texts) { *values = texts; });
 }
 
 void ArgumentParser::add_text_truth_option(const std::string& name, bool* value,
                                            const std::string& help) {
-  app_->add_option_function<std::string>(
-      name, [value](const std::string& text) { *value = !text.empty(); }, help);
-  add_entry(name, help, false, false);
+  add_converted(name, help, false, [value](const std::vector<std::string>& texts) {
+    *value = !texts.front().empty();
+  });
 }
 
 void ArgumentParser::add_positional(const std::string& name, std::string* value,
@@ -104,6 +157,8 @@ void ArgumentParser::add_positional(const std::string& name, std::string* value,
   app_->add_option(name, *value, help)->required();
   add_entry(name, help, false, true);
 }
+
+void ArgumentParser::set_check(std::function<void()> check) { check_ = std::move(check); }
 
 std::string ArgumentParser::usage() const {
   std::vector<std::string> parts = {"[-h]"};
@@ -189,6 +244,10 @@ std::optional<int> ArgumentParser::parse(const std::vector<std::string>& args, s
       reversed.push_back(*arg);
     }
   }
+  const auto fail = [&](const std::string& message) {
+    err << usage() << prog_ << ": error: " << message << "\n";
+    return 2;
+  };
   try {
     app_->parse(reversed);
   } catch (const CLI::ParseError& error) {
@@ -204,8 +263,14 @@ std::optional<int> ArgumentParser::parse(const std::vector<std::string>& args, s
       }
       message = "the following arguments are required: " + join(missing, ", ");
     }
-    err << usage() << prog_ << ": error: " << message << "\n";
-    return 2;
+    return fail(message);
+  }
+  if (check_) {
+    try {
+      check_();
+    } catch (const std::invalid_argument& error) {
+      return fail(error.what());
+    }
   }
   return std::nullopt;
 }

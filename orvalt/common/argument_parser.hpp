@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -18,7 +19,8 @@ namespace orvalt::common {
 // that does not convert prints the usage and "PROG: error: ..." on standard error and ends
 // with status 2. Options are listed in the order they are added. Each option writes into the
 // variable it is bound to, whose value on entry is the default; the variables must outlive
-// parse().
+// parse(). A repeated option takes the value(s) of its last occurrence; numbers are read in
+// decimal only ("0x10" is refused), floats also as "inf" and "nan".
 class ArgumentParser {
  public:
   ArgumentParser(std::string prog, std::string description);
@@ -43,6 +45,10 @@ class ArgumentParser {
   // A required positional argument, in the order added.
   void add_positional(const std::string& name, std::string* value, const std::string& help);
 
+  // Runs `check` after every successful parse; the std::invalid_argument it throws for
+  // settings that cannot work together is reported like a malformed command line.
+  void set_check(std::function<void()> check);
+
   // Parses `args` (without the program name). Returns the exit status when the program
   // should end now (0 after help, 2 after an error, text written to `out` or `err`), and
   // std::nullopt when parsing succeeded.
@@ -63,11 +69,16 @@ class ArgumentParser {
     bool positional = false;
   };
   void add_entry(const std::string& name, const std::string& help, bool many, bool positional);
+  // An option whose raw texts (one, or one or more when `many`) `assign` converts and stores;
+  // it throws CLI::ConversionError for a text that does not convert.
+  void add_converted(const std::string& name, const std::string& help, bool many,
+                     std::function<void(const std::vector<std::string>&)> assign);
 
   std::string prog_;
   std::string description_;
   std::unique_ptr<CLI::App> app_;
   std::vector<Entry> entries_;
+  std::function<void()> check_;
 };
 
 }  // namespace orvalt::common

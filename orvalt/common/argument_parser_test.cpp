@@ -1,6 +1,8 @@
 #include "orvalt/common/argument_parser.hpp"
 
+#include <limits>
 #include <sstream>
+#include <stdexcept>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -104,6 +106,54 @@ TEST_F(ArgumentParserTest, MalformedCommandLinesEndWithStatusTwo) {
   }
   parse({"--unknown", "1"});
   EXPECT_THAT(err.str(), HasSubstr("prog: error: unrecognized arguments: --unknown 1"));
+}
+
+TEST_F(ArgumentParserTest, ARepeatedOptionTakesItsLastValue) {
+  ASSERT_EQ(parse({"--calib_num", "1", "--calib_num", "2", "--target_ids", "1", "2", "--tag_family",
+                   "a", "--target_ids", "7", "--tag_family=b", "--debug", "", "--debug", "x",
+                   "--pc_crop_region", "1", "--pc_crop_region=2"}),
+            std::nullopt)
+      << err.str();
+  EXPECT_EQ(options.count, 2);
+  EXPECT_EQ(options.ids, (std::vector<int>{7}));
+  EXPECT_EQ(options.region, (std::vector<double>{2.0}));
+  EXPECT_EQ(options.family, "b");
+  EXPECT_TRUE(options.debug);
+}
+
+TEST_F(ArgumentParserTest, NumbersAreDecimalOnly) {
+  ASSERT_EQ(parse({"--calib_num", "+3", "--target_ids", "-1", "010", "--tag_size_m", "1e-1",
+                   "--pc_crop_region", "inf", "-0.5"}),
+            std::nullopt)
+      << err.str();
+  EXPECT_EQ(options.count, 3);
+  EXPECT_EQ(options.ids, (std::vector<int>{-1, 10}));
+  EXPECT_DOUBLE_EQ(options.size, 0.1);
+  EXPECT_EQ(options.region[0], std::numeric_limits<double>::infinity());
+  EXPECT_EQ(options.region[1], -0.5);
+  const std::vector<std::vector<std::string>> bad = {
+      {"--calib_num", "0x10"},        {"--calib_num", "0b1"},       {"--calib_num", "12abc"},
+      {"--calib_num", "99999999999"}, {"--target_ids", "1", "0x2"}, {"--tag_size_m", "0x1p-3"},
+      {"--tag_size_m", "0.1.2"},      {"--calib_num", ""}};
+  for (const auto& args : bad) {
+    EXPECT_EQ(parse(args), 2) << args[1];
+    EXPECT_THAT(err.str(), HasSubstr("prog: error: argument " + args[0] + ": invalid ")) << args[1];
+  }
+  parse({"--calib_num", "0x10"});
+  EXPECT_THAT(err.str(), HasSubstr("prog: error: argument --calib_num: invalid int value: '0x10'"));
+  parse({"--tag_size_m", "abc"});
+  EXPECT_THAT(err.str(), HasSubstr("argument --tag_size_m: invalid float value: 'abc'"));
+}
+
+TEST_F(ArgumentParserTest, ACheckRefusalIsAMalformedCommandLine) {
+  parser.set_check([this] {
+    if (options.count < 0) throw std::invalid_argument("--calib_num must be at least 0, got -1");
+  });
+  EXPECT_EQ(parse({"--calib_num", "0"}), std::nullopt);
+  EXPECT_EQ(parse({"--calib_num", "-1"}), 2);
+  EXPECT_THAT(err.str(), StartsWith("usage: prog [-h]"));
+  EXPECT_THAT(err.str(), HasSubstr("\nprog: error: --calib_num must be at least 0, got -1\n"));
+  EXPECT_EQ(parse({"--calib_num", "-1", "--help"}), 0);
 }
 
 TEST(ArgumentParserPositionalTest, PositionalIsRequired) {

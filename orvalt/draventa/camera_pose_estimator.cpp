@@ -12,6 +12,7 @@
 #include <Eigen/SVD>
 #include <opencv2/core.hpp>
 
+#include "orvalt/common/float_text.hpp"
 #include "orvalt/common/logger.hpp"
 
 namespace orvalt::draventa {
@@ -66,13 +67,6 @@ bool depth_pixel_inside(float coordinate, int limit, int& index) {
   if (!(truncated >= 0.0f && truncated < static_cast<float>(limit))) return false;
   index = std::clamp(static_cast<int>(std::lround(coordinate)), 0, limit - 1);
   return true;
-}
-
-// Python's shortest round-trip text of a float, which always shows a decimal point.
-std::string float_text(double value) {
-  std::string text = fmt::format("{}", value);
-  if (text.find_first_of(".en") == std::string::npos) text += ".0";
-  return text;
 }
 
 }  // namespace
@@ -202,7 +196,8 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
       for (const bool passed : mask) words.push_back(passed ? "True" : "False");
       common::logger("orvalt.draventa.draventa")
           ->debug("[Warning] Tag {} has no valid depth points in range [{}, {}], mask: [{}]", id,
-                  float_text(min_depth), float_text(max_depth), fmt::join(words, " "));
+                  common::float_text(min_depth), common::float_text(max_depth),
+                  fmt::join(words, " "));
     }
   }
   Points3d points(static_cast<Eigen::Index>(rows.size()), 3);

@@ -8,6 +8,7 @@
 
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/common/json_text.hpp"
 #include "orvalt/simulation/tf_synthesis.hpp"
 
 namespace orvalt::simulation {
@@ -167,7 +168,7 @@ void write_ground_truth(const Simulation& simulation, const RecordingSummary& su
 
   const std::filesystem::path path = summary.directory / kGroundTruthFile;
   std::ofstream out(path);
-  out << json.dump(4) << "\n";
+  out << common::json_text(json) << "\n";
   if (!out.flush()) throw std::runtime_error("Failed to write " + path.string());
 }
 

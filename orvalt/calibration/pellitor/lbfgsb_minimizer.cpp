@@ -127,7 +127,15 @@ MinimizeResult minimize_lbfgsb(const std::function<double(const Eigen::VectorXd&
             kTextLength);
     if (task.starts_with("FG")) {
       evaluate();
-      if (iterate_values.empty()) iterate_values.push_back(f);
+      if (iterate_values.empty()) {
+        iterate_values.push_back(f);
+        // No iteration allowed: the start point (projected into the box) is the answer, with
+        // its value and gradient.
+        if (options.maxiter <= 0) {
+          task.set("STOP: TOTAL NO. of ITERATIONS REACHED LIMIT");
+          break;
+        }
+      }
     } else if (task.starts_with("NEW_X")) {
       ++result.nit;
       iterate_values.push_back(f);
@@ -167,7 +175,9 @@ MinimizeResult minimize_lbfgsb_until_settled(
   total.x = x0;
   bool line_search_failed = false;
   for (bool first = true;; first = false) {
-    if (total.nit >= options.maxiter) {
+    // The first pass always runs, so that the result holds a computed value and gradient even
+    // when no iteration is allowed.
+    if (!first && total.nit >= options.maxiter) {
       total.success = false;
       total.message = "STOP: TOTAL NO. of ITERATIONS REACHED LIMIT";
       return total;

@@ -24,7 +24,8 @@ struct LbfgsbOptions {
   int history = 10;             // corrections kept in the limited-memory matrix
   double ftol = 1e-8;           // stop when (f_k - f_k+1) / max(|f_k|, |f_k+1|, 1) <= ftol
   double gtol = 1e-8;           // stop when the largest projected-gradient component <= gtol
-  int maxiter = 1000;           // stop after this many iterations (success false)
+  int maxiter = 1000;           // stop after this many iterations (success false); the start
+                                // point is evaluated even when this is 0 or less
   int maxfun = 15000;           // stop after the iteration that passed this many evaluations
   bool disp = false;            // let the library print its progress to stdout
   double gradient_step = 1e-8;  // forward-difference step

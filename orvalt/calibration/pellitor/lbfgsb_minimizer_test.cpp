@@ -144,6 +144,35 @@ TEST(LbfgsbMinimizerTest, SettledRunsConfirmTheMinimumAndCountOverAllPasses) {
   EXPECT_EQ(limited.message, "STOP: TOTAL NO. of ITERATIONS REACHED LIMIT");
 }
 
+TEST(LbfgsbMinimizerTest, WithoutIterationsTheStartPointIsEvaluated) {
+  const Eigen::VectorXd x0 = Eigen::VectorXd::Constant(3, -0.5);
+  const Eigen::VectorXd lower = Eigen::VectorXd::Constant(3, -2.0);
+  const Eigen::VectorXd upper = Eigen::VectorXd::Constant(3, 2.0);
+  for (const int maxiter : {0, -4}) {
+    LbfgsbOptions options;
+    options.maxiter = maxiter;
+    for (const bool settled : {false, true}) {
+      int calls = 0;
+      const auto counted = [&](const Eigen::VectorXd& x) {
+        ++calls;
+        return rosenbrock(x);
+      };
+      const auto result =
+          settled ? minimize_lbfgsb_until_settled(counted, x0, lower, upper, options, 1e-6)
+                  : minimize_lbfgsb(counted, x0, lower, upper, options);
+      EXPECT_FALSE(result.success);
+      EXPECT_EQ(result.message, "STOP: TOTAL NO. of ITERATIONS REACHED LIMIT");
+      EXPECT_EQ(result.nit, 0);
+      EXPECT_EQ(result.nfev, 4);  // the value and three gradient probes
+      EXPECT_EQ(result.nfev, calls);
+      EXPECT_THAT(result.x, EigenNear(x0, 0.0));
+      EXPECT_EQ(result.fun, rosenbrock(x0));
+      ASSERT_EQ(result.jac.size(), 3);
+      EXPECT_NEAR(result.jac(0), -153.0, 1e-4);  // 200 (x1 - x0^2) (-2 x0) - 2 (1 - x0)
+    }
+  }
+}
+
 TEST(LbfgsbMinimizerTest, CentralDifferencesAreExactForQuadratics) {
   const auto bowl = [](const Eigen::VectorXd& x) { return 1e4 * std::pow(x(0) - 0.3, 2); };
   LbfgsbOptions options;

@@ -1,10 +1,9 @@
 #include "orvalt/calibration/varnholt/calibration_exports.hpp"
 
-#include <fstream>
-#include <stdexcept>
-
 #include <fmt/format.h>
 #include <fmt/ranges.h>
+
+#include "orvalt/common/atomic_file.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -20,12 +19,6 @@ std::string warning_text(const std::vector<std::string>& unusable) {
   return fmt::format(
       "WARNING: this result is not usable as it stands: {} (see calibration_report.json)",
       fmt::join(unusable, ", "));
-}
-
-void write_text(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
 }
 
 }  // namespace
@@ -66,10 +59,11 @@ void write_calibration_exports(const std::filesystem::path& run_dir,
                                const CalibrationResult& result, const std::string& base_frame,
                                const std::string& camera_frame,
                                const std::vector<std::string>& unusable) {
-  write_text(run_dir / "calibration_result.urdf",
-             urdf_text(result, base_frame, camera_frame, unusable));
-  write_text(run_dir / "static_transform.txt",
-             static_transform_command(result, base_frame, camera_frame, unusable));
+  common::write_file_atomically(run_dir / "calibration_result.urdf",
+                                urdf_text(result, base_frame, camera_frame, unusable));
+  common::write_file_atomically(
+      run_dir / "static_transform.txt",
+      static_transform_command(result, base_frame, camera_frame, unusable));
 }
 
 }  // namespace orvalt::calibration

@@ -25,8 +25,8 @@ std::string static_transform_command(const CalibrationResult& result, const std:
                                      const std::string& camera_frame,
                                      const std::vector<std::string>& unusable = {});
 
-// Writes "calibration_result.urdf" and "static_transform.txt" into run_dir. Throws
-// std::runtime_error when a file cannot be written.
+// Writes "calibration_result.urdf" and "static_transform.txt" into run_dir, each whole or not
+// at all. Throws std::runtime_error when a file cannot be written.
 void write_calibration_exports(const std::filesystem::path& run_dir,
                                const CalibrationResult& result, const std::string& base_frame,
                                const std::string& camera_frame,

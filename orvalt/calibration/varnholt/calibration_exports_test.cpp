@@ -10,6 +10,7 @@
 #include <Eigen/Geometry>
 
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::calibration {
@@ -108,6 +109,18 @@ TEST(CalibrationExportsTest, AnUnusableResultCarriesAWarningCommentNamingThePara
       << command;
   // Without findings nothing is added.
   EXPECT_EQ(urdf_text(result, "a", "b", {}).find("WARNING"), std::string::npos);
+}
+
+TEST(CalibrationExportsTest, ExportsAreWholeOrAbsent) {
+  testing::TempDir dir;
+  const CalibrationResult result = decompose_extrinsic(Vector6d::Zero());
+  {
+    // Room for the shorter static transform command, not for the URDF.
+    const testing::FileSizeLimit nearly_full_disk(300);
+    EXPECT_THROW(write_calibration_exports(dir.path(), result, "base_footprint", "camera_link", {}),
+                 std::runtime_error);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "orvalt/calibration/varnholt/calibration_report.hpp"
 
 #include <cmath>
-#include <fstream>
 #include <stdexcept>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
+
+#include "orvalt/common/atomic_file.hpp"
+#include "orvalt/common/json_text.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -148,16 +150,14 @@ std::string calibration_report_json(const CalibrationReport& report, const RunSe
   json["validation"] = validation_json(report.validation);
   json["recording"] = recording_json(report.backward_header_stamps);
   json["settings"] = settings_json(settings);
-  return json.dump(4) + "\n";
+  return common::json_text(json) + "\n";
 }
 
 std::filesystem::path write_calibration_report(const std::filesystem::path& run_dir,
                                                const CalibrationReport& report,
                                                const RunSettings& settings) {
   const std::filesystem::path path = run_dir / "calibration_report.json";
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << calibration_report_json(report, settings);
-  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
+  common::write_file_atomically(path, calibration_report_json(report, settings));
   return path;
 }
 

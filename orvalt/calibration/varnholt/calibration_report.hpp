@@ -33,13 +33,13 @@ struct CalibrationReport {
 // term, 1-sigma, the curvature of each term, alone and with the other parameters free, the message
 // for the user), "motion" (yaw span in degrees, distance in metres, accepted pairs, ground clouds,
 // warnings), "accuracy", "validation", "recording" and "settings" (the options the run used).
-// Angles and sigmas in radians, lengths in metres unless a key says otherwise; non-finite numbers
-// are null. Indented by 4 spaces. "recording" holds the backward header stamps per topic and
-// whether they make the result suspect.
+// Angles and sigmas in radians, lengths in metres unless a key says otherwise; numbers in their
+// shortest round-trip form, non-finite ones null. Indented by 4 spaces. "recording" holds the
+// backward header stamps per topic and whether they make the result suspect.
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings);
 
-// Writes calibration_report_json to run_dir / "calibration_report.json" and returns the path.
-// Throws std::runtime_error when it cannot be written.
+// Writes calibration_report_json to run_dir / "calibration_report.json", whole or not at all,
+// and returns the path. Throws std::runtime_error when it cannot be written.
 std::filesystem::path write_calibration_report(const std::filesystem::path& run_dir,
                                                const CalibrationReport& report,
                                                const RunSettings& settings);

@@ -7,6 +7,7 @@
 
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/varnholt/extrinsic_bounds.hpp"
+#include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::calibration {
@@ -17,6 +18,7 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   RunSettings settings;
   derive_extrinsics(settings);
   settings.camera_frame = "front_camera";
+  settings.tag_size_m = 0.15113095;  // nlohmann's own digits: 0.15113094999999999
   SyntheticProblemOptions options;
   options.true_vec6 << 0.01, 0.07, 0.05, 0.01, 0.04, 0.15;  // tx, ty at the initial values
   options.rotation_noise = 1e-3;
@@ -75,6 +77,16 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_TRUE(json["settings"]["bag_dir"].is_null());
   EXPECT_EQ(json["recording"]["result_suspect"], false);
   EXPECT_TRUE(json["recording"]["warning"].is_null());
+
+  std::ifstream file(path);
+  const std::string text(std::istreambuf_iterator<char>(file), {});
+  EXPECT_NE(text.find("\"tag_size_m\": 0.15113095,\n"), std::string::npos);
+
+  {
+    const testing::FileSizeLimit nearly_full_disk(100);
+    EXPECT_THROW(write_calibration_report(dir.path(), report, settings), std::runtime_error);
+  }
+  EXPECT_EQ(nlohmann::ordered_json::parse(std::ifstream(path)), json);
 
   // A parameter that stopped at its bound makes the result unusable, and the report says so.
   report.observability.parameters[2].determination = Determination::kAtBound;

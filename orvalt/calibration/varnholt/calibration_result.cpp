@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "orvalt/common/json_text.hpp"
+
 namespace orvalt::calibration {
 namespace {
 
@@ -54,7 +56,7 @@ std::string calibration_result_json(const CalibrationResult& result) {
   json["rotation_deg"] = rounded(result.euler_deg);
   json["rotation_quat"] = rounded(result.quat);
   json["extrinsic_matrix_4x4"] = rounded(result.extrinsic_matrix);
-  return json.dump(4) + "\n";
+  return common::json_text(json) + "\n";
 }
 
 std::string array_text(const Eigen::MatrixXd& values) {

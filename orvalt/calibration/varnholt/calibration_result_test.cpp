@@ -1,6 +1,10 @@
 #include "orvalt/calibration/varnholt/calibration_result.hpp"
 
+#include <cctype>
 #include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -109,6 +113,35 @@ TEST(CalibrationResultTest, NumbersAreRoundedAndShortest) {
   EXPECT_NE(text.find("    \"translation\": [\n        0.12345679,\n        0.0,\n        -0.0\n"),
             std::string::npos)
       << text;
+}
+
+TEST(CalibrationResultTest, EveryNumberHasAtMostEightDecimalsInItsShortestForm) {
+  Vector6d vec6;
+  vec6 << 0.0, 0.0, 0.0, 0.01, 0.04, 0.15113095;
+  EXPECT_NE(calibration_result_json(decompose_extrinsic(vec6)).find("        0.15113095\n"),
+            std::string::npos);
+  // Random results, as the optimizer gives them: nlohmann's own digits spelled about one
+  // number in 500 with 17 significant digits.
+  std::mt19937 random(3);
+  std::uniform_real_distribution<double> angle(-0.5, 0.5), offset(-0.3, 0.3);
+  for (int run = 0; run < 200; ++run) {
+    vec6 << angle(random), angle(random), angle(random), offset(random), offset(random),
+        offset(random);
+    std::istringstream lines(calibration_result_json(decompose_extrinsic(vec6)));
+    int numbers = 0;
+    for (std::string line; std::getline(lines, line);) {
+      std::string value = line.substr(line.find_first_not_of(' '));
+      if (value.back() == ',') value.pop_back();
+      if (!std::isdigit(static_cast<unsigned char>(value.back()))) continue;  // keys, brackets
+      ++numbers;
+      const auto point = value.find('.');
+      // Below 1e-4 the shortest form is an exponent, "5e-05", with at most two digits.
+      ASSERT_TRUE(value.find('e') != std::string::npos ||
+                  (point != std::string::npos && value.size() - point - 1 <= 8))
+          << value;
+    }
+    ASSERT_EQ(numbers, 6 + 9 + 3 + 3 + 3 + 4 + 16);
+  }
 }
 
 TEST(CalibrationResultTest, FormsAgreeWithEachOther) {

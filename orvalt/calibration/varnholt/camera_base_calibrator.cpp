@@ -1,9 +1,10 @@
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 
 #include <chrono>
-#include <fstream>
+#include <cmath>
 #include <stdexcept>
 
+#include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -17,6 +18,7 @@
 #include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+#include "orvalt/common/atomic_file.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
@@ -47,7 +49,31 @@ T required(const YAML::Node& document, const std::string& key, const fs::path& p
   if (!value) {
     throw std::invalid_argument("Camera info file " + path.string() + " has no key '" + key + "'");
   }
-  return value.as<T>();
+  try {
+    return value.as<T>();
+  } catch (const YAML::Exception&) {
+    throw std::invalid_argument("Camera info file " + path.string() + ": '" + key +
+                                "' is not of the expected type");
+  }
+}
+
+// Intrinsics that cannot be a camera's would not fail later: they would quietly bend every
+// camera motion and so the result.
+void check_intrinsics(double fx, double fy, double cx, double cy, int width, int height,
+                      const fs::path& path) {
+  const auto refuse = [&path](const char* field, const std::string& rule, const auto& value) {
+    throw std::invalid_argument(fmt::format("Camera info file {}: '{}' must be {}, got {}",
+                                            path.string(), field, rule, value));
+  };
+  for (const auto& [field, value] : {std::pair{"fx", fx}, std::pair{"fy", fy}}) {
+    if (!(std::isfinite(value) && value > 0.0)) refuse(field, "a finite number above 0", value);
+  }
+  for (const auto& [field, value] : {std::pair{"cx", cx}, std::pair{"cy", cy}}) {
+    if (!std::isfinite(value)) refuse(field, "a finite number", value);
+  }
+  for (const auto& [field, value] : {std::pair{"width", width}, std::pair{"height", height}}) {
+    if (value <= 0) refuse(field, "at least 1 pixel", value);
+  }
 }
 
 std::vector<Eigen::MatrixXd> dynamic(const std::vector<Eigen::Matrix4d>& matrices) {
@@ -118,6 +144,7 @@ void CameraBaseCalibrator::_init_pose_estimator() {
   height = required<int>(document, "height", path);
   required<std::vector<double>>(document, "distortion_coeffs", path);
   required<std::string>(document, "distortion_model", path);
+  check_intrinsics(fx, fy, cx, cy, width, height, path);
   module_log()->debug("Camera intrinsics: fx={}, fy={}, cx={}, cy={}, width={}, height={}", fx, fy,
                       cx, cy, width, height);
   pose_estimator = std::make_unique<draventa::CameraPoseEstimator>(fx, fy, cx, cy, width, height);
@@ -229,9 +256,9 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   module_log()->info("*********Collected position_info : {}", position_info.size());
   if (args.debug) {
     const std::string estimate_path = run_dir().string() + "/estime_pose.csv";
-    std::ofstream estimate_file(estimate_path, std::ios::binary | std::ios::trunc);
-    for (const std::string& line : estimate_info) estimate_file << line << '\n';
-    if (!estimate_file) throw std::runtime_error("Failed to write " + estimate_path);
+    std::string estimate_text;
+    for (const std::string& line : estimate_info) estimate_text += line + '\n';
+    common::write_file_atomically(estimate_path, estimate_text);
     module_log()->debug("Estimate pose info saved to {}", estimate_path);
     Utils::save_pose_set_to_csv({position_info.begin(), position_info.end()},
                                 run_dir().string() + "/odom_pose_filtered.csv");
@@ -275,9 +302,7 @@ fs::path CameraBaseCalibrator::save_calibration_result(const Eigen::VectorXd& ve
   module_log()->info("Quaternion (w, x, y, z):\n{}", array_text(quat));
   module_log()->info("Extrinsic matrix:\n{}", array_text(result.extrinsic_matrix));
   const fs::path path = run_dir() / save_name;
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << calibration_result_json(result);
-  if (!file.flush()) throw std::runtime_error("Failed to write " + path.string());
+  common::write_file_atomically(path, calibration_result_json(result));
   module_log()->info("Calibration results saved to: {}", path.string());
   return path;
 }

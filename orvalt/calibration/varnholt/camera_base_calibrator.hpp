@@ -57,8 +57,10 @@ class CameraBaseCalibrator {
   bool parser_bag_data();
   void _init_apriltag_detector();
   // Reads the intrinsics from the camera-info topic's "camera_info.yaml". Throws
-  // common::FileNotFoundError when it is missing and std::invalid_argument when it is empty or
-  // lacks one of fx, fy, cx, cy, width, height, distortion_coeffs, distortion_model.
+  // common::FileNotFoundError when it is missing and std::invalid_argument, naming the file
+  // and the key, when it is empty, lacks one of fx, fy, cx, cy, width, height,
+  // distortion_coeffs, distortion_model, or holds intrinsics no camera has (fx, fy not finite
+  // and positive, cx, cy not finite, width, height below 1).
   void _init_pose_estimator();
 
   // Every colour image with a depth image of the same name whose tags were found, by
@@ -85,10 +87,10 @@ class CameraBaseCalibrator {
                                                        double dist_threshold = 0.002,
                                                        double inlier_ratio = 0.7);
 
-  // Decomposes vec6 into R, t, euler, euler_deg and quat, logs them and writes them to the run
-  // directory / save_name; returns that path. Throws std::invalid_argument "vec6 must be 6D
-  // vector!" unless vec6 has six entries, and std::runtime_error when the file cannot be
-  // written.
+  // Decomposes vec6 into R, t, euler, euler_deg and quat, logs them and writes them, whole or
+  // not at all, to the run directory / save_name; returns that path. Throws std::invalid_argument
+  // "vec6 must be 6D vector!" unless vec6 has six entries, and std::runtime_error when the file
+  // cannot be written.
   std::filesystem::path save_calibration_result(
       const Eigen::VectorXd& vec6, const std::string& save_name = "calibration_result.json");
 

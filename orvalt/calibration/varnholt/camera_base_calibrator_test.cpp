@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <open3d/geometry/PointCloud.h>
@@ -14,6 +15,7 @@
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -112,6 +114,38 @@ TEST_F(CameraBaseCalibratorTest, IntrinsicsComeFromTheCameraInfoFile) {
   ASSERT_TRUE(calibrator.pose_estimator);
 }
 
+TEST_F(CameraBaseCalibratorTest, IntrinsicsNoCameraHasAreRefusedByName) {
+  CameraBaseCalibrator calibrator(settings_);
+  const fs::path info_path =
+      run_dir() / "QuillonNode_quillon_depth_camera_info" / "camera_info.yaml";
+  fs::create_directories(info_path.parent_path());
+  const auto write_info = [&info_path](const std::string& fx, const std::string& cy,
+                                       const std::string& width) {
+    std::ofstream(info_path) << "fx: " << fx << "\nfy: 385.7\ncx: 321.4\ncy: " << cy
+                             << "\ndistortion_coeffs: [0, 0]\nwidth: " << width
+                             << "\nheight: 480\ndistortion_model: plumb_bob\n";
+  };
+  const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
+      {"-386.2", "238.9", "640", "'fx' must be a finite number above 0, got -386.2"},
+      {"0", "238.9", "640", "'fx' must be a finite number above 0, got 0"},
+      {".nan", "238.9", "640", "'fx' must be a finite number above 0, got nan"},
+      {"386.2", ".inf", "640", "'cy' must be a finite number, got inf"},
+      {"386.2", "238.9", "0", "'width' must be at least 1 pixel, got 0"},
+      {"386.2", "238.9", "640.5", "'width' is not of the expected type"},
+  };
+  for (const auto& [fx, cy, width, message] : cases) {
+    write_info(fx, cy, width);
+    try {
+      calibrator._init_pose_estimator();
+      ADD_FAILURE() << "accepted " << message;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Camera info file " + info_path.string() + ": " + message);
+    }
+  }
+  EXPECT_FALSE(calibrator.pose_estimator);
+}
+
 TEST_F(CameraBaseCalibratorTest, ResultFileAndDecomposition) {
   CameraBaseCalibrator calibrator(settings_);
   EXPECT_THROW(calibrator.save_calibration_result(Eigen::VectorXd::Zero(5)), std::invalid_argument);
@@ -136,6 +170,23 @@ TEST_F(CameraBaseCalibratorTest, ResultFileAndDecomposition) {
   EXPECT_EQ(infos[1].rfind("Rotation matrix:\n[[", 0), 0u);
   EXPECT_EQ(infos[5].rfind("Quaternion (w, x, y, z):\n[", 0), 0u);
   EXPECT_EQ(infos[7], "Calibration results saved to: " + path.string());
+}
+
+TEST_F(CameraBaseCalibratorTest, AResultThatCannotBeWrittenLeavesNoPartialFile) {
+  CameraBaseCalibrator calibrator(settings_);
+  const Vector6d vec6 = (Vector6d() << 0.01, 0.07, 0.05, 0.025, 0.028, 0.152).finished();
+  const fs::path path = calibrator.save_calibration_result(vec6);
+  const std::string whole = read_text(path);
+  {
+    const testing::FileSizeLimit nearly_full_disk(100);
+    EXPECT_THROW(calibrator.save_calibration_result(vec6, "calibration_result.json"),
+                 std::runtime_error);
+    EXPECT_THROW(calibrator.save_calibration_result(vec6, "second.json"), std::runtime_error);
+  }
+  EXPECT_EQ(read_text(path), whole);
+  EXPECT_FALSE(fs::exists(run_dir() / "second.json"));
+  // The run directory holds the ground-points folder and the one result, no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(run_dir()), fs::directory_iterator()), 2);
 }
 
 TEST_F(CameraBaseCalibratorTest, LinearEstimateNeedsThreePairs) {

@@ -53,6 +53,7 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_option("--camera_frame", &s.camera_frame,
                "Camera frame named in calibration_result.urdf and static_transform.txt "
                "(default: camera_link)");
+  p.set_check([&s] { s.check(); });
   return parser;
 }
 

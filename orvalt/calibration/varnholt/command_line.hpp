@@ -9,7 +9,8 @@ namespace orvalt::calibration {
 
 // The calibration program's parser: the 30 options in the order of RunSettings, each writing
 // into `settings` (whose values on entry are the defaults), which must outlive the parser.
-// The two boolean options take one value read by text truth.
+// The two boolean options take one value read by text truth. A parse ends with
+// RunSettings::check(), whose refusal ends the program like a malformed command line.
 std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& settings);
 
 }  // namespace orvalt::calibration

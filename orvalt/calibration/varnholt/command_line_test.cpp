@@ -71,6 +71,53 @@ TEST(CommandLineTest, MalformedCommandLinesEndWithStatusTwo) {
   EXPECT_EQ(parse({"--target_ids", "1.5"}).status, 2);
 }
 
+TEST(CommandLineTest, SettingsAreCheckedRightAfterParsing) {
+  const Parsed inverted = parse({"--pc_crop_region", "0.3", "0.2", "-0.1", "0.1", "-0.5", "0.5"});
+  EXPECT_EQ(inverted.status, 2);
+  EXPECT_NE(inverted.err.find("varnholt: error: Invalid bounding box dimensions."),
+            std::string::npos);
+  for (const char* max_iter : {"0", "-3"}) {
+    const Parsed parsed = parse({"--max_iter", max_iter});
+    EXPECT_EQ(parsed.status, 2) << max_iter;
+    EXPECT_NE(parsed.err.find("varnholt: error: --max_iter must be at least 1, got "),
+              std::string::npos);
+  }
+  EXPECT_EQ(parse({"--calib_num", "-1"}).status, 2);
+  EXPECT_EQ(parse({"--tag_size_m", "nan"}).status, 2);
+  EXPECT_EQ(parse({"--init_extrinsics", "0", "0", "0"}).status, 2);
+}
+
+TEST(CommandLineTest, ARepeatedOptionTakesItsLastValue) {
+  const Parsed parsed = parse({"--calib_num",
+                               "1",
+                               "--calib_num",
+                               "2",
+                               "--target_ids",
+                               "1",
+                               "2",
+                               "--target_ids",
+                               "3",
+                               "--pc_crop_region",
+                               "0",
+                               "1",
+                               "0",
+                               "1",
+                               "0",
+                               "1",
+                               "--pc_crop_region",
+                               "0.2",
+                               "0.3",
+                               "-0.1",
+                               "0.1",
+                               "-0.5",
+                               "0.5"});
+  ASSERT_FALSE(parsed.status) << parsed.err;
+  EXPECT_EQ(parsed.settings.calib_num, 2);
+  EXPECT_EQ(parsed.settings.target_ids, (std::vector<int>{3}));
+  EXPECT_EQ(parsed.settings.pc_crop_region, (std::vector<double>{0.2, 0.3, -0.1, 0.1, -0.5, 0.5}));
+  EXPECT_EQ(parse({"--calib_num", "0x10"}).status, 2);
+}
+
 TEST(CommandLineTest, HelpShowsTheEstablishedTextsExactly) {
   const Parsed parsed = parse({"--help"});
   EXPECT_EQ(parsed.status, 0);

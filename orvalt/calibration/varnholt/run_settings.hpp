@@ -51,6 +51,14 @@ struct RunSettings {
   std::vector<std::pair<double, double>> extrinsics_bound;
   // The point-cloud crop box in camera coordinates (metres), from pc_crop_region.
   double x_min = 0, x_max = 0, y_min = 0, y_max = 0, z_min = 0, z_max = 0;
+
+  // Refuses option values no run can work with, before any dataset is touched: the later
+  // stages rely on what it guarantees. pc_crop_region and init_extrinsics hold at least six
+  // finite values (more are ignored), the box's minima lie below its maxima and the initial
+  // angles within [-180, 180] degrees; tag_size_m is finite and positive; calib_num >= 0;
+  // max_iter >= 1; target_ids is a non-empty list of ids >= 0; weights, tolerances and offsets
+  // are finite and not negative. Throws std::invalid_argument naming the option and value.
+  void check() const;
 };
 
 // The topics a run extracts, in the order the bag parser expects them.

@@ -165,6 +165,20 @@ TEST_F(VarnholtProgramTest, MalformedCommandLineEndsWithStatusTwo) {
   EXPECT_NE(read_text(dir_ / "console.log").find("usage: varnholt [-h]"), std::string::npos);
 }
 
+TEST_F(VarnholtProgramTest, AnInvertedCropBoxIsRefusedBeforeAnyDataset) {
+  // The recording is there and would be parsed and detected before a per-cloud check.
+  fs::create_directories(dir_ / "datasets" / "rec");
+  EXPECT_EQ(run(program("varnholt") + " --bag_datasets_dir '" + (dir_ / "datasets").string() +
+                    "' --parser_output_dir '" + (dir_ / "out").string() +
+                    "' --pc_crop_region 0.3 0.2 -0.1 0.1 -0.5 0.5",
+                dir_ / "console.log"),
+            2);
+  const std::string console = read_text(dir_ / "console.log");
+  EXPECT_NE(console.find("varnholt: error: Invalid bounding box dimensions."), std::string::npos)
+      << console;
+  EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
 TEST_F(VarnholtProgramTest, EmptyDatasetsDirectoryRunsNothing) {
   fs::create_directories(dir_ / "datasets");
   std::ofstream(dir_ / "plain_file") << "x";

@@ -10,6 +10,7 @@
 
 #include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/common/float_text.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/common/progress_bar.hpp"
 #include "orvalt/ros2/bag_reader.hpp"
@@ -73,7 +74,7 @@ SensorMessage decode_sensor_message(const ros2::BagMessage& bag_message, const s
 std::string yaml_float(double value) {
   if (std::isnan(value)) return ".nan";
   if (std::isinf(value)) return value > 0 ? ".inf" : "-.inf";
-  std::string text = fmt::format("{}", value);
+  std::string text = common::float_text(value);
   if (text.find('.') == std::string::npos) text.insert(std::min(text.find('e'), text.size()), ".0");
   return text;
 }

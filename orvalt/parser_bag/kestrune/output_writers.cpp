@@ -13,6 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/common/json_text.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 
@@ -191,7 +192,7 @@ bool BagParser::_save_yaml(const YAML::Node& data, const std::string& save_path)
 
 bool BagParser::_save_json(const nlohmann::ordered_json& data, const std::string& save_path) {
   auto file = open_for_writing(save_path);
-  file << data.dump(2) << "\n";
+  file << common::json_text(data, 2) << "\n";
   finish_writing(file, save_path);
   return true;
 }
