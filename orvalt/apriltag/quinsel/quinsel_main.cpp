@@ -2,6 +2,7 @@
 #include <cctype>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/common/argument_parser.hpp"
+#include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/common/progress_bar.hpp"
 
@@ -47,9 +49,35 @@ std::string lower_extension(const std::string& name) {
   return extension;
 }
 
+// The drawings are the command's only product, so a drawing that cannot be written ends it.
+void write_drawing(const fs::path& path, const cv::Mat& drawing) {
+  bool written = false;
+  try {
+    written = cv::imwrite(path.string(), drawing);
+  } catch (const cv::Exception& error) {
+    throw std::runtime_error("Failed to write image: " + path.string() + " (" + error.what() + ")");
+  }
+  if (!written) throw std::runtime_error("Failed to write image: " + path.string());
+}
+
+void check_folders(const QuinselOptions& options) {
+  if (!fs::exists(options.image_dir)) {
+    throw orvalt::common::FileNotFoundError("image_dir does not exist: " + options.image_dir);
+  }
+  if (!fs::is_directory(options.image_dir)) {
+    throw std::invalid_argument("image_dir is not a directory: " + options.image_dir);
+  }
+  // The drawings take the input images' names, so one folder for both would overwrite them.
+  if (fs::weakly_canonical(options.image_dir) == fs::weakly_canonical(options.output_dir)) {
+    throw std::invalid_argument(
+        "output_dir is image_dir: the drawings would overwrite the input images in " +
+        options.image_dir + "; choose another output_dir");
+  }
+}
+
 void run(const QuinselOptions& options) {
   const auto log = orvalt::common::logger("orvalt.apriltag.quinsel");
-  if (!fs::exists(options.image_dir)) throw std::invalid_argument("image_dir does not exist");
+  check_folders(options);
   fs::create_directories(options.output_dir);
   orvalt::apriltag::AprilgridCornerDetect detector(options.tag_family, options.tag_size_m,
                                                    options.target_ids);
@@ -82,8 +110,8 @@ void run(const QuinselOptions& options) {
     log->info("Found {} tags in image: {} (ids {})", ids.size(), path.string(),
               fmt::join(ids, " "));
     const fs::path output_dir(options.output_dir);
-    detector.draw_detection(image, (output_dir / ("vis_" + name)).string());
-    detector.draw(image, *corner_dict, (output_dir / name).string());
+    write_drawing(output_dir / ("vis_" + name), detector.draw_detection(image));
+    write_drawing(output_dir / name, detector.draw(image, *corner_dict));
   }
   progress.finish();
 }

@@ -132,8 +132,50 @@ TEST(QuinselProgramTest, MissingImageFolderFailsBeforeCreatingOutput) {
   const ProgramRun run = run_quinsel(dir, "--image_dir '" + (dir / "absent").string() +
                                               "' --output_dir '" + (dir / "out").string() + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist"));
+  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist: " + (dir / "absent").string()));
   EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(QuinselProgramTest, ImageDirThatIsAFileFailsClearly) {
+  orvalt::testing::TempDir dir;
+  const fs::path file = dir / "view.png";
+  ASSERT_TRUE(cv::imwrite(file.string(), board_view()));
+  const ProgramRun run = run_quinsel(
+      dir, "--image_dir '" + file.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("image_dir is not a directory: " + file.string()));
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(QuinselProgramTest, RefusesToWriteIntoTheImageFolder) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
+  const std::string before = read_text(images / "view.png");
+  // The same folder spelled another way is still the same folder.
+  for (const fs::path& output : {images, images / "." / ""}) {
+    const ProgramRun run = run_quinsel(
+        dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_THAT(run.err, HasSubstr("would overwrite the input images")) << output;
+  }
+  EXPECT_EQ(read_text(images / "view.png"), before);
+  EXPECT_FALSE(fs::exists(images / "vis_view.png"));
+}
+
+TEST(QuinselProgramTest, DrawingThatCannotBeWrittenFailsTheCommand) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
+  // A folder where the drawing should go makes the write fail, even for root.
+  fs::create_directories(dir / "out" / "vis_view.png");
+  const ProgramRun run = run_quinsel(
+      dir, "--image_dir '" + images.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err,
+              HasSubstr("Failed to write image: " + (dir / "out" / "vis_view.png").string()));
 }
 
 TEST(QuinselProgramTest, HelpListsTheOptionsAndBadValuesExitWithTwo) {
