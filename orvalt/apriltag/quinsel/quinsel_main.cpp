@@ -25,6 +25,8 @@ struct QuinselOptions {
   std::vector<int> target_ids = {0, 1, 2, 3};
   std::string image_dir = "/userdata/save_dir/-QuillonNode-rectify_left_image/";
   std::string output_dir = "./output";
+  std::string detector = "opencv";
+  int tag_border_bits = 1;
 };
 
 QuinselOptions parse_args(int argc, char** argv) {
@@ -36,6 +38,12 @@ QuinselOptions parse_args(int argc, char** argv) {
   parser.add_option("--target_ids", &options.target_ids, "List of target tag IDs to detect.");
   parser.add_option("--image_dir", &options.image_dir, "Path to the input image file.");
   parser.add_option("--output_dir", &options.output_dir, "Path to the output directory.");
+  parser.add_choice_option("--detector", &options.detector, {"opencv", "apriltag"},
+                           "Tag detection engine: opencv (default) or apriltag, the AprilTag "
+                           "library, which also finds small and blurred tags.");
+  parser.add_choice_option("--tag_border_bits", &options.tag_border_bits, {1, 2},
+                           "Black border of the tags in code cells: 1 (default) for standard "
+                           "tags, 2 for Kalibr-style AprilGrids.");
   parser.parse_or_exit(argc, argv);
   return options;
 }
@@ -79,8 +87,9 @@ void run(const QuinselOptions& options) {
   const auto log = orvalt::common::logger("orvalt.apriltag.quinsel");
   check_folders(options);
   fs::create_directories(options.output_dir);
-  orvalt::apriltag::AprilgridCornerDetect detector(options.tag_family, options.tag_size_m,
-                                                   options.target_ids);
+  orvalt::apriltag::AprilgridCornerDetect detector(
+      options.tag_family, options.tag_size_m, options.target_ids,
+      orvalt::apriltag::detector_engine_from_name(options.detector), options.tag_border_bits);
 
   // Listing order, unsorted; collected first so that the progress bar knows the total.
   std::vector<fs::path> entries;
@@ -88,6 +97,7 @@ void run(const QuinselOptions& options) {
     entries.push_back(entry.path());
   }
   orvalt::common::ProgressBar progress("Detecting", entries.size());
+  std::size_t images_read = 0, images_with_tags = 0, tags_found = 0;
   for (const fs::path& path : entries) {
     progress.update();
     const std::string name = path.filename().string();
@@ -99,11 +109,14 @@ void run(const QuinselOptions& options) {
       log->info("Failed to read image: {}", path.string());
       continue;
     }
+    ++images_read;
     const auto corner_dict = detector.detect(image);
     if (!corner_dict || corner_dict->empty()) {
       log->info("Failed to detect tags in image: {}", path.string());
       continue;
     }
+    ++images_with_tags;
+    tags_found += corner_dict->size();
     std::vector<int> ids;
     for (const auto& [id, points] : *corner_dict) ids.push_back(id);
     std::sort(ids.begin(), ids.end());
@@ -114,6 +127,8 @@ void run(const QuinselOptions& options) {
     write_drawing(output_dir / name, detector.draw(image, *corner_dict));
   }
   progress.finish();
+  log->info("Read {} images, {} with tags, {} tags found", images_read, images_with_tags,
+            tags_found);
 }
 
 }  // namespace

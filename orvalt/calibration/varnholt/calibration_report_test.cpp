@@ -17,6 +17,8 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   RunSettings settings;
   derive_extrinsics(settings);
   settings.camera_frame = "front_camera";
+  settings.detector = "apriltag";
+  settings.tag_border_bits = 2;
   SyntheticProblemOptions options;
   options.true_vec6 << 0.01, 0.07, 0.05, 0.01, 0.04, 0.15;  // tx, ty at the initial values
   options.rotation_noise = 1e-3;
@@ -63,6 +65,8 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(json["validation"]["transformation_matrix"].size(), 4u);
   EXPECT_EQ(json["settings"]["w_xy"], 1.0);
   EXPECT_EQ(json["settings"]["camera_frame"], "front_camera");
+  EXPECT_EQ(json["settings"]["detector"], "apriltag");
+  EXPECT_EQ(json["settings"]["tag_border_bits"], 2);
   EXPECT_EQ(json["settings"]["extrinsics_bound"].size(), 6u);
   EXPECT_TRUE(json["settings"]["bag_dir"].is_null());
 }
