@@ -50,11 +50,11 @@ class AprilgridCornerDetect {
   // The dictionary aruco_dict() with detector_params() (a new pair on every call).
   ArucoDetector init_detector() const;
 
-  // `image`: 8-bit grey (H x W) or 3-channel BGR. Returns the tags, whichever the engine, (rows 0-3
-  // the corners, clockwise from the tag's own top-left, row 4 where the diagonals cross, the image
-  // of the tag's centre) in detection order, or std::nullopt when no marker was found; an empty map
-  // when every id was filtered out. Throws std::invalid_argument for an empty image or another
-  // layout; the last detection is then left as it was.
+  // `image`: 8-bit grey (H x W) or 3-channel BGR. Returns the tags (rows 0-3 the corners,
+  // clockwise from the tag's own top-left, row 4 where the diagonals cross, the image of the
+  // tag's centre) in detection order, alike from both engines, or std::nullopt when no marker
+  // was found; an empty map when every id was filtered out. Throws std::invalid_argument for an
+  // empty image or another layout; the last detection is then left as it was.
   std::optional<TagMap> detect(const cv::Mat& image);
 
   // Each set of four corners refined with cv::cornerSubPix on `gray` (11 x 11 window); sets
