@@ -1,16 +1,22 @@
-// Time per image and corner accuracy of AprilgridCornerDetect against the AprilRobotics
-// apriltag library (tag36h11, its default settings) on the same rendered views of a 6 x 6
-// AprilGrid with known true corners.
+// Time per image and corner accuracy of AprilgridCornerDetect, with each detection engine,
+// against the AprilRobotics apriltag library (tag36h11, its default settings) on the same
+// rendered views of a 6 x 6 AprilGrid with known true corners; then recall, false ids, time
+// and corner agreement with the library on the real camera images of the shared fixtures
+// (standard tags and Kalibr-style AprilGrids), when that folder is there.
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +24,7 @@
 #include <apriltag/tag36h11.h>
 #include <fmt/format.h>
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
@@ -109,7 +116,7 @@ class PeerDetector {
   apriltag_detector_t* detector_;
 };
 
-std::vector<Detection> detect_ours(orvalt::apriltag::AprilgridCornerDetect& detector,
+std::vector<Detection> detect_with(orvalt::apriltag::AprilgridCornerDetect& detector,
                                    const cv::Mat& gray) {
   std::vector<Detection> detections;
   const auto map = detector.detect(gray);
@@ -206,19 +213,138 @@ void print_row(const std::string& name, const Figures& figures) {
       100.0 * figures.found / std::max(figures.visible, 1), figures.wrong_ids);
 }
 
+// One image of the real-image fixtures with the id of every whole tag instance in it.
+struct TruthImage {
+  std::filesystem::path path;
+  int border_bits = 1;
+  std::vector<int> ids;
+};
+
+std::vector<TruthImage> read_truth(const std::filesystem::path& folder) {
+  std::ifstream in(folder / "truth.txt");
+  std::vector<TruthImage> images;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name, border;
+    fields >> name >> border;
+    TruthImage image{folder / name, border == "b2" ? 2 : 1, {}};
+    for (int id; fields >> id;) image.ids.push_back(id);
+    images.push_back(std::move(image));
+  }
+  return images;
+}
+
+struct RealFigures {
+  std::vector<double> milliseconds;
+  std::vector<double> agreement;  // corner distance to the library's, where both found the tag
+  int truth = 0, found = 0, false_ids = 0;
+};
+
+using DetectFunction = std::function<std::vector<Detection>(const cv::Mat&)>;
+
+RealFigures run_real(const std::vector<TruthImage>& images, const std::vector<cv::Mat>& grays,
+                     const DetectFunction& detect, PeerDetector* reference) {
+  RealFigures figures;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<Detection> detections = detect(grays[i]);
+    figures.milliseconds.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+    std::map<int, int> expected;
+    for (const int id : images[i].ids) ++expected[id];
+    figures.truth += static_cast<int>(images[i].ids.size());
+    for (const Detection& detection : detections) {
+      if (expected[detection.id]-- > 0) {
+        ++figures.found;
+      } else {
+        ++figures.false_ids;
+      }
+    }
+    if (reference == nullptr) continue;
+    for (const Detection& theirs : reference->detect(grays[i])) {
+      const auto ours = std::find_if(detections.begin(), detections.end(),
+                                     [&](const Detection& d) { return d.id == theirs.id; });
+      if (ours == detections.end()) continue;
+      for (const double error : corner_errors(ours->corners, theirs.corners)) {
+        figures.agreement.push_back(error);
+      }
+    }
+  }
+  return figures;
+}
+
+void print_real_row(const std::string& name, const RealFigures& figures) {
+  std::cout << fmt::format("{:<34} {:>10.1f} {:>7}/{:<5} {:>7.1f}% {:>6} {:>14}\n", name,
+                           percentile(figures.milliseconds, 0.5), figures.found, figures.truth,
+                           100.0 * figures.found / std::max(figures.truth, 1), figures.false_ids,
+                           figures.agreement.empty()
+                               ? std::string("-")
+                               : fmt::format("{:.3f}", percentile(figures.agreement, 0.5)));
+}
+
+void run_real_images(const std::filesystem::path& root) {
+  using orvalt::apriltag::AprilgridCornerDetect;
+  using orvalt::apriltag::DetectorEngine;
+  const struct {
+    const char* label;
+    std::vector<std::string> folders;
+    int border_bits;
+  } sets[] = {{"standard tags (standard_tags, rgbd_kinect2)", {"standard_tags", "rgbd_kinect2"}, 1},
+              {"Kalibr-style photos (kalibr_style_board)", {"kalibr_style_board"}, 2}};
+  for (const auto& set : sets) {
+    std::vector<TruthImage> images;
+    for (const std::string& folder : set.folders) {
+      const std::vector<TruthImage> listed = read_truth(root / folder);
+      images.insert(images.end(), listed.begin(), listed.end());
+    }
+    std::vector<cv::Mat> grays;
+    for (const TruthImage& image : images) {
+      grays.push_back(cv::imread(image.path.string(), cv::IMREAD_GRAYSCALE));
+    }
+    std::cout << fmt::format("\nReal images: {}, {} images\n", set.label, images.size());
+    std::cout << fmt::format("{:<34} {:>10} {:>13} {:>8} {:>6} {:>14}\n", "detector", "ms/image",
+                             "found", "recall", "false", "vs library px");
+    PeerDetector reference;
+    PeerDetector* agreement_reference = set.border_bits == 1 ? &reference : nullptr;
+    for (const int border_bits : {1, 2}) {
+      for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+        AprilgridCornerDetect detector("APRILTAG_36h11", 0.15, std::nullopt, engine, border_bits);
+        print_real_row(
+            fmt::format("{}, --tag_border_bits {}", orvalt::apriltag::detector_engine_name(engine),
+                        border_bits),
+            run_real(
+                images, grays, [&](const cv::Mat& gray) { return detect_with(detector, gray); },
+                agreement_reference));
+      }
+    }
+    PeerDetector peer;
+    print_real_row(
+        "apriltag 36h11 (defaults)",
+        run_real(
+            images, grays, [&](const cv::Mat& gray) { return peer.detect(gray); }, nullptr));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int view_count = 40;
   int repeats = 5;
   int seed = 42;
+  std::string real_images = ORVALT_REAL_IMAGES_DEFAULT;
   orvalt::common::ArgumentParser parser(
       "bench_detect",
-      "Time per image and corner error of AprilgridCornerDetect and of the AprilRobotics\n"
-      "apriltag library (tag36h11, default settings) on the same rendered 640 x 480 views.");
+      "Time per image and corner error of AprilgridCornerDetect (both engines) and of the\n"
+      "AprilRobotics apriltag library (tag36h11, default settings) on the same rendered 640 x 480\n"
+      "views; then recall, false ids and time on the real images, when their folder is there.");
   parser.add_option("--views", &view_count, "Number of rendered views.");
   parser.add_option("--repeats", &repeats, "Detections timed per view and detector.");
   parser.add_option("--seed", &seed, "Seed of the view generator.");
+  parser.add_option("--real_images", &real_images,
+                    "Folder of the real-image fixtures (skipped when absent).");
   parser.parse_or_exit(argc, argv);
   if (view_count < 1 || repeats < 1) {
     std::cerr << "bench_detect: error: --views and --repeats must be positive\n";
@@ -228,10 +354,14 @@ int main(int argc, char** argv) {
   // One thread each, so that the figures compare the algorithms, not the thread pools.
   cv::setNumThreads(1);
   const std::vector<View> views = render_views(view_count, static_cast<unsigned>(seed));
-  orvalt::apriltag::AprilgridCornerDetect ours;
+  orvalt::apriltag::AprilgridCornerDetect opencv;
+  orvalt::apriltag::AprilgridCornerDetect apriltag("APRILTAG_36h11", 0.15, std::nullopt,
+                                                   orvalt::apriltag::DetectorEngine::apriltag);
   PeerDetector peer;
-  const Figures our_figures =
-      run(views, repeats, [&](const cv::Mat& gray) { return detect_ours(ours, gray); });
+  const Figures opencv_figures =
+      run(views, repeats, [&](const cv::Mat& gray) { return detect_with(opencv, gray); });
+  const Figures apriltag_figures =
+      run(views, repeats, [&](const cv::Mat& gray) { return detect_with(apriltag, gray); });
   const Figures peer_figures =
       run(views, repeats, [&](const cv::Mat& gray) { return peer.detect(gray); });
 
@@ -239,11 +369,19 @@ int main(int argc, char** argv) {
                            repeats);
   std::cout << fmt::format("{:<28} {:>10} {:>12} {:>10} {:>10} {:>10} {:>6}\n", "detector",
                            "ms/image", "median px", "p95 px", "max px", "found", "wrong");
-  print_row("AprilgridCornerDetect", our_figures);
+  print_row("--detector opencv", opencv_figures);
+  print_row("--detector apriltag", apriltag_figures);
   print_row("apriltag 36h11 (defaults)", peer_figures);
   std::cout << fmt::format(
-      "ratio ours / apriltag: time {:.2f}, median corner error {:.2f}\n",
-      percentile(our_figures.milliseconds, 0.5) / percentile(peer_figures.milliseconds, 0.5),
-      percentile(our_figures.corner_errors, 0.5) / percentile(peer_figures.corner_errors, 0.5));
+      "ratio apriltag / opencv engine: time {:.2f}, median corner error {:.2f}\n",
+      percentile(apriltag_figures.milliseconds, 0.5) / percentile(opencv_figures.milliseconds, 0.5),
+      percentile(apriltag_figures.corner_errors, 0.5) /
+          percentile(opencv_figures.corner_errors, 0.5));
+
+  if (std::filesystem::is_directory(real_images)) {
+    run_real_images(real_images);
+  } else {
+    std::cout << "\nReal images: " << real_images << " not found, skipped\n";
+  }
   return 0;
 }

@@ -145,6 +145,40 @@ void ArgumentParser::add_option(const std::string& name, std::vector<std::string
                 [values](const std::vector<std::string>& texts) { *values = texts; });
 }
 
+void ArgumentParser::add_choice(const std::string& name,
+                                std::function<void(const std::string&)> store,
+                                const std::vector<std::string>& choices, const std::string& help) {
+  app_->add_option_function<std::string>(
+      name,
+      [name, store = std::move(store), choices](const std::string& text) {
+        if (std::find(choices.begin(), choices.end(), text) == choices.end()) {
+          std::vector<std::string> quoted;
+          for (const auto& choice : choices) quoted.push_back("'" + choice + "'");
+          throw CLI::ValidationError("argument " + name + ": invalid choice: '" + text +
+                                     "' (choose from " + join(quoted, ", ") + ")");
+        }
+        store(text);
+      },
+      help);
+  add_entry(name, help, false, false);
+  entries_.back().metavar = "{" + join(choices, ",") + "}";
+}
+
+void ArgumentParser::add_choice_option(const std::string& name, std::string* value,
+                                       const std::vector<std::string>& choices,
+                                       const std::string& help) {
+  add_choice(
+      name, [value](const std::string& text) { *value = text; }, choices, help);
+}
+
+void ArgumentParser::add_choice_option(const std::string& name, int* value,
+                                       const std::vector<int>& choices, const std::string& help) {
+  std::vector<std::string> texts;
+  for (const int choice : choices) texts.push_back(std::to_string(choice));
+  add_choice(
+      name, [value](const std::string& text) { *value = std::stoi(text); }, texts, help);
+}
+
 void ArgumentParser::add_text_truth_option(const std::string& name, bool* value,
                                            const std::string& help) {
   add_converted(name, help, false, [value](const std::vector<std::string>& texts) {

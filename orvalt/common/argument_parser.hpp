@@ -39,6 +39,12 @@ class ArgumentParser {
   void add_option(const std::string& name, std::vector<double>* values, const std::string& help);
   void add_option(const std::string& name, std::vector<std::string>* values,
                   const std::string& help);
+  // "--name" with one value that must be one of `choices`; shown as "{a,b}" and refused with
+  // "argument --name: invalid choice: 'c' (choose from 'a', 'b')" like argparse does.
+  void add_choice_option(const std::string& name, std::string* value,
+                         const std::vector<std::string>& choices, const std::string& help);
+  void add_choice_option(const std::string& name, int* value, const std::vector<int>& choices,
+                         const std::string& help);
   // "--name" with one value read by text truth: an empty value is false, any other text
   // (including "False" and "0") is true.
   void add_text_truth_option(const std::string& name, bool* value, const std::string& help);
@@ -73,6 +79,8 @@ class ArgumentParser {
   // it throws CLI::ConversionError for a text that does not convert.
   void add_converted(const std::string& name, const std::string& help, bool many,
                      std::function<void(const std::vector<std::string>&)> assign);
+  void add_choice(const std::string& name, std::function<void(const std::string&)> store,
+                  const std::vector<std::string>& choices, const std::string& help);
 
   std::string prog_;
   std::string description_;

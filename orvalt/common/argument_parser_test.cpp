@@ -156,6 +156,35 @@ TEST_F(ArgumentParserTest, ACheckRefusalIsAMalformedCommandLine) {
   EXPECT_EQ(parse({"--calib_num", "-1", "--help"}), 0);
 }
 
+TEST(ArgumentParserChoiceTest, TakesOnlyTheChoicesAndListsThem) {
+  std::string engine = "opencv";
+  int border = 1;
+  ArgumentParser parser("prog", "");
+  parser.add_choice_option("--detector", &engine, {"opencv", "apriltag"}, "Engine.");
+  parser.add_choice_option("--tag_border_bits", &border, {1, 2}, "Border.");
+  std::ostringstream out, err;
+  EXPECT_EQ(parser.parse({"--detector", "apriltag", "--tag_border_bits", "2"}, out, err),
+            std::nullopt);
+  EXPECT_EQ(engine, "apriltag");
+  EXPECT_EQ(border, 2);
+
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--detector", "AprilTag"},
+            "prog: error: argument --detector: invalid choice: 'AprilTag' (choose from 'opencv', "
+            "'apriltag')\n"},
+           {{"--tag_border_bits", "3"},
+            "prog: error: argument --tag_border_bits: invalid choice: '3' (choose from '1', "
+            "'2')\n"}}) {
+    err.str("");
+    EXPECT_EQ(parser.parse(args, out, err), 2);
+    EXPECT_THAT(err.str(), HasSubstr(message));
+  }
+  EXPECT_EQ(engine, "apriltag");
+  EXPECT_EQ(border, 2);
+  EXPECT_THAT(parser.help(), HasSubstr("--detector {opencv,apriltag}"));
+  EXPECT_THAT(parser.usage(), HasSubstr("[--tag_border_bits {1,2}]"));
+}
+
 TEST(ArgumentParserPositionalTest, PositionalIsRequired) {
   std::string bag;
   ArgumentParser parser("bag_info", "");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include <opencv2/aruco.hpp>
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 namespace orvalt::apriltag {
@@ -75,6 +76,20 @@ cv::Mat AprilTagGenerator::generate_grid(int rows, int cols, int tag_size, int s
       const cv::Rect place(static_cast<int>(c * pitch), static_cast<int>(r * pitch), tag_size,
                            tag_size);
       marker.copyTo(canvas(place));
+    }
+  }
+  return canvas;
+}
+
+cv::Mat AprilTagGenerator::generate_kalibr_grid(int rows, int cols, int tag_size, int spacing,
+                                                int start_id) const {
+  cv::Mat canvas;
+  cv::copyMakeBorder(generate_grid(rows, cols, tag_size, spacing, start_id), canvas, spacing,
+                     spacing, spacing, spacing, cv::BORDER_CONSTANT, cv::Scalar(255));
+  const int pitch = tag_size + spacing;
+  for (int r = 0; r <= rows; ++r) {
+    for (int c = 0; c <= cols; ++c) {
+      canvas(cv::Rect(c * pitch, r * pitch, spacing, spacing)).setTo(0);
     }
   }
   return canvas;

@@ -32,6 +32,13 @@ class AprilTagGenerator {
   // column c has id start_id + r * cols + c and its top-left pixel at
   // (c * (tag_size + spacing), r * (tag_size + spacing)).
   cv::Mat generate_grid(int rows, int cols, int tag_size, int spacing, int start_id = 0) const;
+  // A Kalibr-style AprilGrid: generate_grid's markers inside a white frame `spacing` wide, with
+  // a black spacing x spacing square in every crossing of the gaps, the outer ones included;
+  // the marker in grid row r, column c has its top-left pixel at
+  // (spacing + c * (tag_size + spacing), spacing + r * (tag_size + spacing)). Such boards
+  // draw their markers with border_bits 2.
+  cv::Mat generate_kalibr_grid(int rows, int cols, int tag_size, int spacing,
+                               int start_id = 0) const;
   // Writes the image (format from the extension), creating missing parent directories.
   // Returns false when the image could not be written.
   bool save(const cv::Mat& image, const std::filesystem::path& save_path) const;

@@ -1,6 +1,7 @@
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -75,6 +76,28 @@ TEST(AprilTagGeneratorTest, GridPlacesConsecutiveIdsRowByRowWithWhiteGaps) {
   EXPECT_EQ(generator.generate_grid(2, 2, 50, 0).size(), cv::Size(100, 100));
 }
 
+TEST(AprilTagGeneratorTest, KalibrGridFramesTheMarkersAndPutsSquaresInEveryGapCrossing) {
+  const AprilTagGenerator generator("tag36h11", 2);
+  const cv::Mat grid = generator.generate_kalibr_grid(2, 3, 100, 30, 5);
+  ASSERT_EQ(grid.size(), cv::Size(3 * 100 + 4 * 30, 2 * 100 + 3 * 30));
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 3; ++c) {
+      const cv::Mat placed = grid(cv::Rect(30 + c * 130, 30 + r * 130, 100, 100));
+      EXPECT_TRUE(same_pixels(placed, generator.generate_single(5 + r * 3 + c, 100)))
+          << "row " << r << " col " << c;
+    }
+  }
+  for (int r = 0; r <= 2; ++r) {
+    for (int c = 0; c <= 3; ++c) {
+      EXPECT_EQ(cv::countNonZero(grid(cv::Rect(c * 130, r * 130, 30, 30))), 0)
+          << "crossing " << r << ", " << c;
+    }
+  }
+  // Between two crossings the gap is white.
+  EXPECT_EQ(cv::countNonZero(grid(cv::Rect(30, 0, 100, 30)) != 255), 0);
+  EXPECT_EQ(cv::countNonZero(grid(cv::Rect(130, 160, 30, 100)) != 255), 0);
+}
+
 TEST(AprilTagGeneratorTest, GridRejectsBadShapesBeforeRendering) {
   const AprilTagGenerator generator;
   EXPECT_EQ(invalid_argument_text([&] { generator.generate_grid(0, 4, 100, 10); }),
@@ -129,6 +152,18 @@ TEST(CastrelProgramTest, WritesTheExampleMarkerAndBoardIntoTheWorkingDirectory) 
                           generator.generate_single(0, 400)));
   const cv::Mat board = cv::imread((dir / "aprilgrid_6x6.png").string(), cv::IMREAD_UNCHANGED);
   EXPECT_TRUE(same_pixels(board, generator.generate_grid(6, 6, 120, 30, 0)));
+}
+
+TEST(CastrelProgramTest, KalibrBoardOptionWritesOnlyThatBoard) {
+  orvalt::testing::TempDir dir;
+  const std::string command = "cd '" + dir.path().string() + "' && '" +
+                              (orvalt::testing::program_dir() / "castrel").string() +
+                              "' --kalibr_board boards/kalibr.png > stdout.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const cv::Mat board = cv::imread((dir / "boards" / "kalibr.png").string(), cv::IMREAD_UNCHANGED);
+  EXPECT_TRUE(
+      same_pixels(board, AprilTagGenerator("tag36h11", 2).generate_kalibr_grid(6, 6, 200, 60)));
+  EXPECT_FALSE(std::filesystem::exists(dir / "aprilgrid_6x6.png"));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -46,17 +47,38 @@ cv::Point2d PrintedBoard::centre_m() const {
   return {paper.cols * metres_per_pixel / 2, paper.rows * metres_per_pixel / 2};
 }
 
-PrintedBoard print_aprilgrid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
-                             int spacing, int start_id, int margin, double tag_size_m) {
+namespace {
+
+PrintedBoard print_board(const cv::Mat& board, std::vector<BoardTag> tags, int margin,
+                         double metres_per_pixel) {
   if (margin < 0) throw std::invalid_argument("print_aprilgrid: margin must be non-negative");
   PrintedBoard printed;
-  cv::copyMakeBorder(generator.generate_grid(rows, cols, tag_size, spacing, start_id),
-                     printed.paper, margin, margin, margin, margin, cv::BORDER_CONSTANT,
+  cv::copyMakeBorder(board, printed.paper, margin, margin, margin, margin, cv::BORDER_CONSTANT,
                      cv::Scalar(255));
-  printed.tags =
-      aprilgrid_tags(rows, cols, tag_size, spacing, start_id, {1.0 * margin, 1.0 * margin});
-  printed.metres_per_pixel = tag_size_m / tag_size;
+  const cv::Point2d shift(margin, margin);
+  for (BoardTag& tag : tags) {
+    for (cv::Point2d& corner : tag.corners) corner += shift;
+  }
+  printed.tags = std::move(tags);
+  printed.metres_per_pixel = metres_per_pixel;
   return printed;
+}
+
+}  // namespace
+
+PrintedBoard print_aprilgrid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
+                             int spacing, int start_id, int margin, double tag_size_m) {
+  return print_board(generator.generate_grid(rows, cols, tag_size, spacing, start_id),
+                     aprilgrid_tags(rows, cols, tag_size, spacing, start_id), margin,
+                     tag_size_m / tag_size);
+}
+
+PrintedBoard print_kalibr_grid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
+                               int spacing, int start_id, int margin, double tag_size_m) {
+  return print_board(
+      generator.generate_kalibr_grid(rows, cols, tag_size, spacing, start_id),
+      aprilgrid_tags(rows, cols, tag_size, spacing, start_id, {1.0 * spacing, 1.0 * spacing}),
+      margin, tag_size_m / tag_size);
 }
 
 cv::Matx33d board_view_homography(const cv::Matx33d& K, const cv::Matx44d& camera_from_board,

@@ -42,6 +42,9 @@ struct PrintedBoard {
 // on every side, printed so that one tag is tag_size_m metres wide.
 PrintedBoard print_aprilgrid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
                              int spacing, int start_id, int margin, double tag_size_m);
+// The same for generator.generate_kalibr_grid(rows, cols, tag_size, spacing, start_id).
+PrintedBoard print_kalibr_grid(const AprilTagGenerator& generator, int rows, int cols, int tag_size,
+                               int spacing, int start_id, int margin, double tag_size_m);
 
 // view_from_board of a flat board seen by a pinhole camera with intrinsics K. Board pixel
 // (x, y) is the point ((x + 0.5) m, (y + 0.5) m, 0) of the board frame (x right, y down, origin

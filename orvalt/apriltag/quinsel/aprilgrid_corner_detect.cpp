@@ -10,6 +10,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "orvalt/apriltag/quinsel/apriltag_library_detector.hpp"
+
 namespace orvalt::apriltag {
 namespace {
 
@@ -87,16 +89,35 @@ cv::Mat to_gray(const cv::Mat& image) {
 // Truncation toward zero, as the drawing conventions ask.
 cv::Point to_pixel(float x, float y) { return {static_cast<int>(x), static_cast<int>(y)}; }
 
+int checked_border_bits(int tag_border_bits) {
+  if (tag_border_bits < 1) {
+    throw std::invalid_argument("tag_border_bits must be at least 1, got " +
+                                std::to_string(tag_border_bits));
+  }
+  return tag_border_bits;
+}
+
 }  // namespace
 
 AprilgridCornerDetect::AprilgridCornerDetect(std::string tag_family, double tag_size_m,
-                                             std::optional<std::vector<int>> target_ids)
+                                             std::optional<std::vector<int>> target_ids,
+                                             DetectorEngine engine, int tag_border_bits)
     : tag_family_(std::move(tag_family)),
       tag_size_m_(tag_size_m),
       target_ids_(std::move(target_ids)),
+      engine_(engine),
+      tag_border_bits_(checked_border_bits(tag_border_bits)),
       aruco_dict_(resolve_dictionary(tag_family_)),
       detector_params_(set_parameters()),
-      detector_(init_detector()) {}
+      detector_(init_detector()) {
+  if (engine_ == DetectorEngine::apriltag) {
+    library_detector_ = std::make_unique<AprilTagLibraryDetector>(aruco_dict_, tag_border_bits_);
+  }
+}
+
+AprilgridCornerDetect::~AprilgridCornerDetect() = default;
+AprilgridCornerDetect::AprilgridCornerDetect(AprilgridCornerDetect&&) noexcept = default;
+AprilgridCornerDetect& AprilgridCornerDetect::operator=(AprilgridCornerDetect&&) noexcept = default;
 
 cv::Ptr<cv::aruco::DetectorParameters> AprilgridCornerDetect::set_parameters() const {
   auto params = cv::aruco::DetectorParameters::create();
@@ -116,7 +137,7 @@ cv::Ptr<cv::aruco::DetectorParameters> AprilgridCornerDetect::set_parameters() c
   params->cornerRefinementMinAccuracy = 0.0001;
   params->perspectiveRemoveIgnoredMarginPerCell = 0.11;
   params->errorCorrectionRate = 0.7;
-  params->markerBorderBits = 1;
+  params->markerBorderBits = tag_border_bits_;
   params->useAruco3Detection = false;
   return params;
 }
@@ -127,19 +148,14 @@ ArucoDetector AprilgridCornerDetect::init_detector() const {
 
 std::optional<TagMap> AprilgridCornerDetect::detect(const cv::Mat& image) {
   const cv::Mat gray = to_gray(image);
-  cv::Mat smoothed;
-  cv::GaussianBlur(gray, smoothed, cv::Size(3, 3), 0);
   MarkerCorners corners, rejected;
   std::vector<int> ids;
-  cv::aruco::detectMarkers(smoothed, detector_.dictionary, corners, ids, detector_.parameters,
-                           rejected);
-  if (detector_.parameters->cornerRefinementMethod == cv::aruco::CORNER_REFINE_APRILTAG) {
-    // The AprilTag quad fit puts pixel centres at (0.5, 0.5), OpenCV (and the camera
-    // intrinsics the corners are later used with) at (0, 0): without this every corner would
-    // sit half a pixel down and right of the true one.
-    for (auto& marker : corners) {
-      for (auto& corner : marker) corner -= cv::Point2f(0.5f, 0.5f);
-    }
+  if (library_detector_) {
+    MarkerDetections found = library_detector_->detect(gray);
+    corners = std::move(found.corners);
+    ids = std::move(found.ids);
+  } else {
+    detect_with_aruco(gray, corners, ids, rejected);
   }
   last_corners_ = corners;
   last_ids_ = ids.empty() ? std::nullopt : std::optional<std::vector<int>>(ids);
@@ -165,6 +181,23 @@ std::optional<TagMap> AprilgridCornerDetect::detect(const cv::Mat& image) {
     }
   }
   return corner_dict;
+}
+
+void AprilgridCornerDetect::detect_with_aruco(const cv::Mat& gray, MarkerCorners& corners,
+                                              std::vector<int>& ids,
+                                              MarkerCorners& rejected) const {
+  cv::Mat smoothed;
+  cv::GaussianBlur(gray, smoothed, cv::Size(3, 3), 0);
+  cv::aruco::detectMarkers(smoothed, detector_.dictionary, corners, ids, detector_.parameters,
+                           rejected);
+  if (detector_.parameters->cornerRefinementMethod == cv::aruco::CORNER_REFINE_APRILTAG) {
+    // The AprilTag quad fit puts pixel centres at (0.5, 0.5), OpenCV (and the camera
+    // intrinsics the corners are later used with) at (0, 0): without this every corner would
+    // sit half a pixel down and right of the true one.
+    for (auto& marker : corners) {
+      for (auto& corner : marker) corner -= cv::Point2f(0.5f, 0.5f);
+    }
+  }
 }
 
 MarkerCorners AprilgridCornerDetect::_refine_corners_subpix(const cv::Mat& gray,

@@ -41,10 +41,34 @@ struct Viewpoint {
   cv::Point2d look_offset_m = {0, 0};  // from the board centre
 };
 
-const PrintedBoard& printed_board() {
-  static const PrintedBoard board =
+// The standard board (border_bits 1) or the Kalibr-style one (border_bits 2, the same tag
+// size and layout, black squares in the gap crossings).
+const PrintedBoard& printed_board(int border_bits = 1) {
+  static const PrintedBoard standard =
       print_aprilgrid(AprilTagGenerator(), 6, 6, 120, 30, 0, 60, 0.15);
-  return board;
+  static const PrintedBoard kalibr_style =
+      print_kalibr_grid(AprilTagGenerator("tag36h11", 2), 6, 6, 120, 36, 0, 60, 0.15);
+  return border_bits == 2 ? kalibr_style : standard;
+}
+
+// Which detector reads which board.
+struct DetectorSetup {
+  DetectorEngine engine;
+  int border_bits;
+};
+const DetectorSetup kSetups[] = {{DetectorEngine::opencv, 1},
+                                 {DetectorEngine::apriltag, 1},
+                                 {DetectorEngine::opencv, 2},
+                                 {DetectorEngine::apriltag, 2}};
+
+std::string name_of(const DetectorSetup& setup) {
+  return detector_engine_name(setup.engine) + ", border " + std::to_string(setup.border_bits);
+}
+
+AprilgridCornerDetect detector_for(const DetectorSetup& setup,
+                                   std::optional<std::vector<int>> target_ids = std::nullopt) {
+  return AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::move(target_ids), setup.engine,
+                               setup.border_bits);
 }
 
 cv::Mat add_noise(const cv::Mat& gray, double sigma) {
@@ -58,8 +82,9 @@ cv::Mat add_noise(const cv::Mat& gray, double sigma) {
   return noisy;
 }
 
-View render(const Viewpoint& viewpoint, double noise_sigma = 0, double blur_sigma = 0) {
-  const PrintedBoard& board = printed_board();
+View render(const Viewpoint& viewpoint, double noise_sigma = 0, double blur_sigma = 0,
+            int border_bits = 1) {
+  const PrintedBoard& board = printed_board(border_bits);
   const cv::Matx33d K(500, 0, 319.5, 0, 500, 239.5, 0, 0, 1);
   const cv::Matx44d camera_from_board =
       look_at_board(board.centre_m() + viewpoint.look_offset_m, viewpoint.distance,
@@ -94,15 +119,34 @@ const TagPoints* find_tag(const TagMap& map, int id) {
   return nullptr;
 }
 
-// Every tag that lies wholly inside the image and off `cover` is found with its corners in the
-// tag's own order, close to the truth; no id outside the board is reported.
-void expect_board_found(const View& view, const std::string& label, const cv::Rect2d& cover = {}) {
-  SCOPED_TRACE(label);
-  AprilgridCornerDetect detector;
+// How well a setup reads a board: the share of the visible tags it must find and how close
+// their corners must be.
+struct Expectation {
+  double min_found_share = 1.0;
+  double max_corner_error = kMaxCornerError;
+  double max_rms_corner_error = kMaxRmsCornerError;
+};
+
+Expectation expectation_of(const DetectorSetup& setup) {
+  // OpenCV's contour search takes the black squares that touch a Kalibr-style tag's corners
+  // into the tag's outline: it misses some tags and its corners come out up to about a pixel
+  // off (measured: 0.71 px RMS fronto-parallel).
+  if (setup.engine == DetectorEngine::opencv && setup.border_bits == 2) return {0.6, 1.5, 0.8};
+  return {};
+}
+
+// The tags that lie wholly inside the image and off `cover` are found (all of them, or the
+// setup's share) with their corners in the tag's own order, close to the truth; no id outside
+// the board is reported.
+void expect_board_found(const View& view, const std::string& label, const cv::Rect2d& cover = {},
+                        const DetectorSetup& setup = kSetups[0]) {
+  SCOPED_TRACE(label + " (" + name_of(setup) + ")");
+  const Expectation expected = expectation_of(setup);
+  AprilgridCornerDetect detector = detector_for(setup);
   const auto map = detector.detect(view.image);
   ASSERT_TRUE(map.has_value());
   const cv::Rect2d inside(3, 3, kWidth - 6, kHeight - 6);
-  int visible = 0;
+  int visible = 0, found_count = 0;
   double squared_sum = 0;
   for (const BoardTag& tag : view.truth) {
     const cv::Rect2d box = bounding_box(tag);
@@ -110,18 +154,22 @@ void expect_board_found(const View& view, const std::string& label, const cv::Re
     ++visible;
     const TagPoints* found = find_tag(*map, tag.id);
     if (found == nullptr) {
-      ADD_FAILURE() << "tag " << tag.id << " not found";
+      if (expected.min_found_share == 1.0) ADD_FAILURE() << "tag " << tag.id << " not found";
       continue;
     }
+    ++found_count;
     for (int k = 0; k < 4; ++k) {
       const double error =
           std::hypot((*found)(k, 0) - tag.corners[k].x, (*found)(k, 1) - tag.corners[k].y);
-      EXPECT_LT(error, kMaxCornerError) << "tag " << tag.id << " corner " << k;
+      EXPECT_LT(error, expected.max_corner_error) << "tag " << tag.id << " corner " << k;
       squared_sum += error * error;
     }
   }
   ASSERT_GT(visible, 0);
-  EXPECT_LT(std::sqrt(squared_sum / (4 * visible)), kMaxRmsCornerError);
+  EXPECT_GE(found_count, expected.min_found_share * visible);
+  if (found_count > 0) {
+    EXPECT_LT(std::sqrt(squared_sum / (4 * found_count)), expected.max_rms_corner_error);
+  }
   for (const auto& [id, points] : *map) EXPECT_TRUE(id >= 0 && id < 36) << "id " << id;
 }
 
@@ -139,6 +187,32 @@ TEST(AprilgridCornerDetectTest, CornersStartAtTheTagsOwnTopLeftWhateverTheImageR
   }
 }
 
+TEST(AprilgridCornerDetectTest, BothEnginesReadBothBorderStylesWithTheSameTagMap) {
+  for (const DetectorSetup& setup : kSetups) {
+    const auto view = [&](const Viewpoint& viewpoint, double noise = 0, double blur = 0) {
+      return render(viewpoint, noise, blur, setup.border_bits);
+    };
+    expect_board_found(view({1.5, 0, 0, 0}), "fronto-parallel", {}, setup);
+    expect_board_found(view({1.5, 0.1, 0.1, M_PI / 2}), "rolled a quarter turn", {}, setup);
+    // OpenCV finds no Kalibr-style tag once noise and blur come in.
+    if (setup.engine == DetectorEngine::opencv && setup.border_bits == 2) continue;
+    expect_board_found(view({1.4, -0.3, 0.3, -2.5}, 3.0, 0.8), "tilted, rolled, noise and blur", {},
+                       setup);
+  }
+}
+
+TEST(AprilgridCornerDetectTest, StandardBorderCannotReadAKalibrStyleBoard) {
+  const View view = render({1.5, 0, 0, 0}, 0, 0, 2);
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    const auto map = detector_for({engine, 1}).detect(view.image);
+    EXPECT_TRUE(!map || map->empty())
+        << detector_engine_name(engine) << " found " << (map ? map->size() : 0) << " tags";
+  }
+  EXPECT_THROW(
+      AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::nullopt, DetectorEngine::opencv, 0),
+      std::invalid_argument);
+}
+
 TEST(AprilgridCornerDetectTest, ToleratesNoiseBlurAndACoveredPart) {
   expect_board_found(render({1.8, 0.3, 0.2, 0.2}, 4.0), "noise");
   expect_board_found(render({1.8, 0.3, 0.2, 0.2}, 0, 1.0), "blur");
@@ -152,55 +226,60 @@ TEST(AprilgridCornerDetectTest, ToleratesNoiseBlurAndACoveredPart) {
 TEST(AprilgridCornerDetectTest, MapEntriesAreFiveRowsWithTheTagCentreLast) {
   // Close and steeply turned, so that perspective moves the corners' mean off the centre.
   const View view = render({1.0, 0.5, -0.6, 0.3});
-  AprilgridCornerDetect detector;
-  const auto map = detector.detect(view.image);
-  ASSERT_TRUE(map.has_value());
-  ASSERT_TRUE(detector.last_ids().has_value());
-  double crossing_squares = 0;
-  double mean_squares = 0;
-  for (std::size_t i = 0; i < map->size(); ++i) {
-    const auto& [id, points] = (*map)[i];
-    // Detection order, the raw corners as reported.
-    EXPECT_EQ(id, (*detector.last_ids())[i]);
-    ASSERT_EQ(points.rows(), 5);
-    const auto& raw = (*detector.last_corners())[i];
-    for (int k = 0; k < 4; ++k) {
-      EXPECT_EQ(points(k, 0), raw[k].x);
-      EXPECT_EQ(points(k, 1), raw[k].y);
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    SCOPED_TRACE(detector_engine_name(engine));
+    AprilgridCornerDetect detector = detector_for({engine, 1});
+    const auto map = detector.detect(view.image);
+    ASSERT_TRUE(map.has_value());
+    ASSERT_TRUE(detector.last_ids().has_value());
+    double crossing_squares = 0;
+    double mean_squares = 0;
+    for (std::size_t i = 0; i < map->size(); ++i) {
+      const auto& [id, points] = (*map)[i];
+      // Detection order, the raw corners as reported.
+      EXPECT_EQ(id, (*detector.last_ids())[i]);
+      ASSERT_EQ(points.rows(), 5);
+      const auto& raw = (*detector.last_corners())[i];
+      for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(points(k, 0), raw[k].x);
+        EXPECT_EQ(points(k, 1), raw[k].y);
+      }
+      const cv::Point2d centre = view.centres[static_cast<std::size_t>(id)];
+      const double crossing_error = std::hypot(points(4, 0) - centre.x, points(4, 1) - centre.y);
+      EXPECT_LT(crossing_error, engine == DetectorEngine::opencv ? kMaxCornerError : 1.0)
+          << "tag " << id;
+      crossing_squares += crossing_error * crossing_error;
+      const Eigen::RowVector2f mean = points.topRows(4).colwise().mean();
+      mean_squares += std::pow(std::hypot(mean(0) - centre.x, mean(1) - centre.y), 2);
     }
-    const cv::Point2d centre = view.centres[static_cast<std::size_t>(id)];
-    const double crossing_error = std::hypot(points(4, 0) - centre.x, points(4, 1) - centre.y);
-    EXPECT_LT(crossing_error, kMaxCornerError) << "tag " << id;
-    crossing_squares += crossing_error * crossing_error;
-    const Eigen::RowVector2f mean = points.topRows(4).colwise().mean();
-    mean_squares += std::pow(std::hypot(mean(0) - centre.x, mean(1) - centre.y), 2);
+    ASSERT_GT(map->size(), 10u);
+    // Measured: 0.13 px RMS for the crossing, 0.64 px for the corners' mean.
+    // The library's corners are less sure this close and steep: 0.19 px RMS for the crossing.
+    EXPECT_LT(std::sqrt(crossing_squares / map->size()), 0.25);
+    EXPECT_LT(crossing_squares, 0.25 * mean_squares);
   }
-  ASSERT_GT(map->size(), 10u);
-  // Measured: 0.13 px RMS for the crossing, 0.64 px for the corners' mean.
-  EXPECT_LT(crossing_squares, 0.25 * mean_squares);
 }
 
 TEST(AprilgridCornerDetectTest, TargetIdsFilterTheMap) {
   const View view = render({1.6, 0, 0, 0});
-  const auto all = AprilgridCornerDetect().detect(view.image);
-  ASSERT_TRUE(all.has_value());
-  std::vector<int> all_ids;
-  for (const auto& [id, points] : *all) all_ids.push_back(id);
-  EXPECT_EQ(all_ids.size(), 36u);
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    SCOPED_TRACE(detector_engine_name(engine));
+    const auto all = detector_for({engine, 1}).detect(view.image);
+    ASSERT_TRUE(all.has_value());
+    EXPECT_EQ(all->size(), 36u);
 
-  const auto four = AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::vector<int>{0, 1, 2, 3})
-                        .detect(view.image);
-  ASSERT_TRUE(four.has_value());
-  std::vector<int> keys;
-  for (const auto& [id, points] : *four) keys.push_back(id);
-  std::sort(keys.begin(), keys.end());
-  EXPECT_THAT(keys, ElementsAre(0, 1, 2, 3));
+    const auto four = detector_for({engine, 1}, std::vector<int>{0, 1, 2, 3}).detect(view.image);
+    ASSERT_TRUE(four.has_value());
+    std::vector<int> keys;
+    for (const auto& [id, points] : *four) keys.push_back(id);
+    std::sort(keys.begin(), keys.end());
+    EXPECT_THAT(keys, ElementsAre(0, 1, 2, 3));
 
-  // Markers found but every id filtered out: an empty map, not "nothing found".
-  const auto none =
-      AprilgridCornerDetect("APRILTAG_36h11", 0.15, std::vector<int>{}).detect(view.image);
-  ASSERT_TRUE(none.has_value());
-  EXPECT_THAT(*none, IsEmpty());
+    // Markers found but every id filtered out: an empty map, not "nothing found".
+    const auto none = detector_for({engine, 1}, std::vector<int>{}).detect(view.image);
+    ASSERT_TRUE(none.has_value());
+    EXPECT_THAT(*none, IsEmpty());
+  }
 }
 
 TEST(AprilgridCornerDetectTest, ARepeatedIdKeepsItsFirstPlaceAndTheLastValue) {
@@ -245,10 +324,18 @@ TEST(AprilgridCornerDetectTest, FamilyNamesResolveExactlyOrFallBackTo36h11) {
   const cv::Mat board = AprilTagGenerator("tag25h9").generate_grid(1, 2, 120, 40);
   cv::Mat image(300, 400, CV_8UC1, cv::Scalar(255));
   board.copyTo(image(cv::Rect(60, 80, board.cols, board.rows)));
-  const auto found = AprilgridCornerDetect("APRILTAG_25h9").detect(image);
-  ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(found->size(), 2u);
-  EXPECT_FALSE(AprilgridCornerDetect().detect(image).has_value());
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    SCOPED_TRACE(detector_engine_name(engine));
+    const auto found =
+        AprilgridCornerDetect("APRILTAG_25h9", 0.15, std::nullopt, engine).detect(image);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->size(), 2u);
+    const auto standard = detector_for({engine, 1}).detect(image);
+    EXPECT_TRUE(!standard || standard->empty());
+  }
+  // The AprilTag library has the AprilTag families only, and says so.
+  EXPECT_THROW(AprilgridCornerDetect("4X4_50", 0.15, std::nullopt, DetectorEngine::apriltag),
+               std::invalid_argument);
 }
 
 TEST(AprilgridCornerDetectTest, RejectsEmptyAndWronglyShapedImagesWithoutTouchingState) {
@@ -278,12 +365,15 @@ TEST(AprilgridCornerDetectTest, RejectsEmptyAndWronglyShapedImagesWithoutTouchin
 }
 
 TEST(AprilgridCornerDetectTest, NoMarkerGivesNothingAndRecordsAnEmptyDetection) {
-  AprilgridCornerDetect detector;
-  EXPECT_FALSE(detector.detect(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(200))).has_value());
-  ASSERT_TRUE(detector.last_corners().has_value());
-  EXPECT_THAT(*detector.last_corners(), IsEmpty());
-  EXPECT_FALSE(detector.last_ids().has_value());
-  EXPECT_TRUE(detector.last_rejected().has_value());
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    SCOPED_TRACE(detector_engine_name(engine));
+    AprilgridCornerDetect detector = detector_for({engine, 1});
+    EXPECT_FALSE(detector.detect(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(200))).has_value());
+    ASSERT_TRUE(detector.last_corners().has_value());
+    EXPECT_THAT(*detector.last_corners(), IsEmpty());
+    EXPECT_FALSE(detector.last_ids().has_value());
+    EXPECT_TRUE(detector.last_rejected().has_value());
+  }
 }
 
 TEST(AprilgridCornerDetectTest, SubpixRefinementDropsSetsOutsideTheImageAndKeepsOrder) {
@@ -311,25 +401,34 @@ TEST(AprilgridCornerDetectTest, SubpixRefinementDropsSetsOutsideTheImageAndKeeps
 
 TEST(AprilgridCornerDetectTest, DrawingWorksOnCopies) {
   const View view = render({1.6, 0, 0, 0});
-  AprilgridCornerDetect detector;
-  const cv::Mat original = view.image.clone();
-  // Before any detection there is nothing to draw.
-  EXPECT_EQ(cv::norm(detector.draw_detection(view.image), original, cv::NORM_INF), 0);
+  for (const DetectorEngine engine : {DetectorEngine::opencv, DetectorEngine::apriltag}) {
+    SCOPED_TRACE(detector_engine_name(engine));
+    AprilgridCornerDetect detector = detector_for({engine, 1});
+    const cv::Mat original = view.image.clone();
+    // Before any detection there is nothing to draw.
+    EXPECT_EQ(cv::norm(detector.draw_detection(view.image), original, cv::NORM_INF), 0);
 
-  const auto map = detector.detect(view.image);
-  ASSERT_TRUE(map.has_value());
-  orvalt::testing::TempDir dir;
-  const cv::Mat detection = detector.draw_detection(view.image, (dir / "vis.png").string());
-  EXPECT_GT(cv::norm(detection, original, cv::NORM_L1), 0);
-  EXPECT_TRUE(std::filesystem::exists(dir / "vis.png"));
-  const cv::Mat drawn = detector.draw(view.image, *map);
-  EXPECT_GT(cv::norm(drawn, original, cv::NORM_L1), 0);
-  EXPECT_EQ(cv::norm(view.image, original, cv::NORM_INF), 0);
+    const auto map = detector.detect(view.image);
+    ASSERT_TRUE(map.has_value());
+    orvalt::testing::TempDir dir;
+    const cv::Mat detection = detector.draw_detection(view.image, (dir / "vis.png").string());
+    // Every marker outline is drawn, in green.
+    cv::Mat green_pixels;
+    cv::inRange(detection, cv::Scalar(0, 255, 0), cv::Scalar(0, 255, 0), green_pixels);
+    for (const BoardTag& tag : view.truth) {
+      const cv::Rect box = cv::Rect(bounding_box(tag)) & cv::Rect(0, 0, kWidth, kHeight);
+      EXPECT_GT(cv::countNonZero(green_pixels(box)), 20) << "tag " << tag.id;
+    }
+    EXPECT_TRUE(std::filesystem::exists(dir / "vis.png"));
+    const cv::Mat drawn = detector.draw(view.image, *map);
+    EXPECT_GT(cv::norm(drawn, original, cv::NORM_L1), 0);
+    EXPECT_EQ(cv::norm(view.image, original, cv::NORM_INF), 0);
 
-  // An empty map gives an unchanged copy, still written.
-  const cv::Mat empty = detector.draw(view.image, {}, (dir / "empty.png").string());
-  EXPECT_EQ(cv::norm(empty, original, cv::NORM_INF), 0);
-  EXPECT_EQ(cv::norm(cv::imread((dir / "empty.png").string()), original, cv::NORM_INF), 0);
+    // An empty map gives an unchanged copy, still written.
+    const cv::Mat empty = detector.draw(view.image, {}, (dir / "empty.png").string());
+    EXPECT_EQ(cv::norm(empty, original, cv::NORM_INF), 0);
+    EXPECT_EQ(cv::norm(cv::imread((dir / "empty.png").string()), original, cv::NORM_INF), 0);
+  }
 }
 
 TEST(AprilgridCornerDetectTest, DrawTruncatesCoordinatesAndClipsAtTheBorder) {

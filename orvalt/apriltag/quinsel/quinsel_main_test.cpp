@@ -50,9 +50,12 @@ std::size_t count_of(const std::string& text, const std::string& part) {
   return count;
 }
 
-// A BGR view of the 6 x 6 board, the first row of tags (ids 0 to 5) across the top half.
-cv::Mat board_view() {
-  const PrintedBoard board = print_aprilgrid(AprilTagGenerator(), 6, 6, 120, 30, 0, 60, 0.15);
+// A BGR view of the 6 x 6 board, the first row of tags (ids 0 to 5) across the top half;
+// Kalibr-style (2-cell tag border, black squares between the tags) when asked.
+cv::Mat board_view(bool kalibr_style = false) {
+  const PrintedBoard board =
+      kalibr_style ? print_kalibr_grid(AprilTagGenerator("tag36h11", 2), 6, 6, 120, 36, 0, 60, 0.15)
+                   : print_aprilgrid(AprilTagGenerator(), 6, 6, 120, 30, 0, 60, 0.15);
   const cv::Matx33d K(500, 0, 319.5, 0, 500, 239.5, 0, 0, 1);
   const cv::Matx33d H = board_view_homography(K, look_at_board(board.centre_m(), 1.6, 0.1, 0.1, 0),
                                               board.metres_per_pixel);
@@ -94,6 +97,7 @@ TEST(QuinselProgramTest, ProcessesAFolderOfMixedFiles) {
               HasSubstr("Failed to detect tags in image: " + (images / "blank.png").string()));
   EXPECT_THAT(run.err, Not(HasSubstr("image: " + (images / "b.txt").string())));
   EXPECT_THAT(run.err, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
+  EXPECT_THAT(run.err, HasSubstr("Read 3 images, 2 with tags, 8 tags found"));
 
   std::set<std::string> written;
   for (const auto& entry : fs::directory_iterator(output)) {
@@ -127,13 +131,81 @@ TEST(QuinselProgramTest, TargetIdsOptionSelectsTheDrawnTags) {
   EXPECT_GT(drawn.tl().y, 240);
 }
 
+TEST(QuinselProgramTest, DetectorAndBorderOptionsReachTheDetector) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "kalibr.png").string(), board_view(true)));
+  const std::string folders =
+      "--image_dir '" + images.string() + "' --output_dir '" + (dir / "out").string() + "'";
+  // The standard border reads none of a Kalibr-style board, whichever the engine.
+  for (const char* engine : {"opencv", "apriltag"}) {
+    const ProgramRun standard = run_quinsel(dir, folders + " --detector " + engine);
+    ASSERT_EQ(standard.status, 0) << standard.err;
+    EXPECT_THAT(standard.err, HasSubstr("Read 1 images, 0 with tags, 0 tags found")) << engine;
+    const ProgramRun wide =
+        run_quinsel(dir, folders + " --detector " + engine + " --tag_border_bits 2");
+    ASSERT_EQ(wide.status, 0) << wide.err;
+    // OpenCV reads only some tags of a Kalibr-style board; the library all four targets.
+    EXPECT_THAT(wide.err, HasSubstr(std::string("Read 1 images, 1 with tags, ") +
+                                    (engine == std::string("apriltag") ? "4 tags found" : "")))
+        << engine;
+  }
+  const ProgramRun bad = run_quinsel(dir, folders + " --detector aruco");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("argument --detector: invalid choice: 'aruco'"));
+  EXPECT_EQ(run_quinsel(dir, folders + " --tag_border_bits 3").status, 2);
+}
+
 TEST(QuinselProgramTest, MissingImageFolderFailsBeforeCreatingOutput) {
   orvalt::testing::TempDir dir;
   const ProgramRun run = run_quinsel(dir, "--image_dir '" + (dir / "absent").string() +
                                               "' --output_dir '" + (dir / "out").string() + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist"));
+  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist: " + (dir / "absent").string()));
   EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(QuinselProgramTest, ImageDirThatIsAFileFailsClearly) {
+  orvalt::testing::TempDir dir;
+  const fs::path file = dir / "view.png";
+  ASSERT_TRUE(cv::imwrite(file.string(), board_view()));
+  const ProgramRun run = run_quinsel(
+      dir, "--image_dir '" + file.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("image_dir is not a directory: " + file.string()));
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(QuinselProgramTest, RefusesToWriteIntoTheImageFolder) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
+  const std::string before = read_text(images / "view.png");
+  // The same folder spelled another way is still the same folder.
+  for (const fs::path& output : {images, images / "." / ""}) {
+    const ProgramRun run = run_quinsel(
+        dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
+    EXPECT_EQ(run.status, 1) << output;
+    EXPECT_THAT(run.err, HasSubstr("would overwrite the input images")) << output;
+  }
+  EXPECT_EQ(read_text(images / "view.png"), before);
+  EXPECT_FALSE(fs::exists(images / "vis_view.png"));
+}
+
+TEST(QuinselProgramTest, DrawingThatCannotBeWrittenFailsTheCommand) {
+  orvalt::testing::TempDir dir;
+  const fs::path images = dir / "images";
+  fs::create_directories(images);
+  ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
+  // A folder where the drawing should go makes the write fail, even for root.
+  fs::create_directories(dir / "out" / "vis_view.png");
+  const ProgramRun run = run_quinsel(
+      dir, "--image_dir '" + images.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err,
+              HasSubstr("Failed to write image: " + (dir / "out" / "vis_view.png").string()));
 }
 
 TEST(QuinselProgramTest, HelpListsTheOptionsAndBadValuesExitWithTwo) {

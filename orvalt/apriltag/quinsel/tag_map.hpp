@@ -4,6 +4,7 @@
 #include <vector>
 
 #include <Eigen/Core>
+#include <opencv2/core/types.hpp>
 
 namespace orvalt::apriltag {
 
@@ -14,5 +15,9 @@ using TagPoints = Eigen::Matrix<float, Eigen::Dynamic, 2, Eigen::RowMajor>;
 
 // Tag id to points, in the order the detector reported the markers (insertion order).
 using TagMap = std::vector<std::pair<int, TagPoints>>;
+
+// Marker corners of one image as a marker detector reports them: one set of four points per
+// marker (or per rejected candidate).
+using MarkerCorners = std::vector<std::vector<cv::Point2f>>;
 
 }  // namespace orvalt::apriltag

@@ -19,6 +19,8 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   derive_extrinsics(settings);
   settings.camera_frame = "front_camera";
   settings.tag_size_m = 0.15113095;  // nlohmann's own digits: 0.15113094999999999
+  settings.detector = "apriltag";
+  settings.tag_border_bits = 2;
   SyntheticProblemOptions options;
   options.true_vec6 << 0.01, 0.07, 0.05, 0.01, 0.04, 0.15;  // tx, ty at the initial values
   options.rotation_noise = 1e-3;
@@ -73,6 +75,8 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(json["validation"]["transformation_matrix"].size(), 4u);
   EXPECT_EQ(json["settings"]["w_xy"], 1.0);
   EXPECT_EQ(json["settings"]["camera_frame"], "front_camera");
+  EXPECT_EQ(json["settings"]["detector"], "apriltag");
+  EXPECT_EQ(json["settings"]["tag_border_bits"], 2);
   EXPECT_EQ(json["settings"]["extrinsics_bound"].size(), 6u);
   EXPECT_TRUE(json["settings"]["bag_dir"].is_null());
   EXPECT_EQ(json["recording"]["result_suspect"], false);

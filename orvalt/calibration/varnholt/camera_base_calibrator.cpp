@@ -122,7 +122,8 @@ bool CameraBaseCalibrator::parser_bag_data() {
 
 void CameraBaseCalibrator::_init_apriltag_detector() {
   apriltag_detector = std::make_unique<apriltag::AprilgridCornerDetect>(
-      args.tag_family, args.tag_size_m, args.target_ids);
+      args.tag_family, args.tag_size_m, args.target_ids,
+      apriltag::detector_engine_from_name(args.detector), args.tag_border_bits);
 }
 
 void CameraBaseCalibrator::_init_pose_estimator() {
@@ -167,7 +168,8 @@ FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_d
   recreate_directory(drawing_dir);
   const std::vector<ImageTask> tasks = collect_image_tasks(
       color_dir.string(), depth_dir.string(), pointcloud_dir.string(), draw_visual,
-      drawing_dir.string(), args.tag_family, args.tag_size_m, args.target_ids);
+      drawing_dir.string(), args.tag_family, args.tag_size_m, args.target_ids,
+      apriltag::detector_engine_from_name(args.detector), args.tag_border_bits);
   std::vector<ImageResult> results = run_image_tasks(tasks, default_worker_count());
   image_counts = count_images(results);
   FrameMap frames = frames_by_timestamp(std::move(results));

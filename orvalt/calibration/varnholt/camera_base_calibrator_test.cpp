@@ -9,8 +9,10 @@
 #include <open3d/geometry/PointCloud.h>
 #include <open3d/io/PointCloudIO.h>
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
@@ -304,6 +306,27 @@ TEST_F(CameraBaseCalibratorTest, FramesNeedTheirDirectories) {
   fs::create_directories(run_dir() / "QuillonNode_quillon_pointcloud2");
   EXPECT_TRUE(calibrator.load_sensor_pose_data().empty());
   EXPECT_TRUE(fs::is_directory(run_dir() / "apriltag_detetc_visual"));
+}
+
+TEST_F(CameraBaseCalibratorTest, DetectorSettingsReachTheFrameLoader) {
+  const std::string name = "1700000000000000042.0.1_0.2_0_1_0_0_0.png";
+  const cv::Mat board =
+      apriltag::AprilTagGenerator("tag36h11", 2).generate_kalibr_grid(2, 3, 100, 30);
+  cv::Mat framed;
+  cv::copyMakeBorder(board, framed, 60, 60, 60, 60, cv::BORDER_CONSTANT, cv::Scalar(255));
+  settings_.detector = "apriltag";
+  settings_.tag_border_bits = 2;
+  CameraBaseCalibrator calibrator(settings_);
+  for (const char* folder : {"QuillonNode_rectify_left_image", "QuillonNode_quillon_depth",
+                             "QuillonNode_quillon_pointcloud2"}) {
+    fs::create_directories(run_dir() / folder);
+  }
+  cv::imwrite((run_dir() / "QuillonNode_rectify_left_image" / name).string(), framed);
+  cv::imwrite((run_dir() / "QuillonNode_quillon_depth" / name).string(),
+              cv::Mat(8, 8, CV_16UC1, cv::Scalar(1000)));
+  const FrameMap frames = calibrator.load_sensor_pose_data();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames.begin()->second.corner_dict.size(), 5u);
 }
 
 }  // namespace

@@ -53,6 +53,12 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_option("--camera_frame", &s.camera_frame,
                "Camera frame named in calibration_result.urdf and static_transform.txt "
                "(default: camera_link)");
+  p.add_choice_option("--detector", &s.detector, {"opencv", "apriltag"},
+                      "Tag detection engine: opencv (default) or apriltag, the AprilTag library, "
+                      "which also finds small and blurred tags");
+  p.add_choice_option("--tag_border_bits", &s.tag_border_bits, {1, 2},
+                      "Black border of the tags in code cells: 1 (default) for standard tags, 2 "
+                      "for Kalibr-style AprilGrids");
   p.set_check([&s] { s.check(); });
   return parser;
 }

@@ -171,6 +171,18 @@ TEST(CommandLineTest, PriorToleranceAndCameraFrameOptions) {
   }
 }
 
+TEST(CommandLineTest, DetectorOptionsTakeOnlyTheirChoices) {
+  const Parsed defaults = parse({});
+  EXPECT_EQ(defaults.settings.detector, "opencv");
+  EXPECT_EQ(defaults.settings.tag_border_bits, 1);
+  const Parsed parsed = parse({"--detector", "apriltag", "--tag_border_bits", "2"});
+  ASSERT_FALSE(parsed.status);
+  EXPECT_EQ(parsed.settings.detector, "apriltag");
+  EXPECT_EQ(parsed.settings.tag_border_bits, 2);
+  EXPECT_EQ(parse({"--detector", "aruco"}).status, 2);
+  EXPECT_EQ(parse({"--tag_border_bits", "0"}).status, 2);
+}
+
 TEST(CommandLineTest, OptionsAppearInTableOrder) {
   const std::string help = parse({"-h"}).out;
   std::size_t previous = 0;
@@ -203,7 +215,9 @@ TEST(CommandLineTest, OptionsAppearInTableOrder) {
                              "--w_xy",
                              "--ftol",
                              "--gtol",
-                             "--camera_frame"}) {
+                             "--camera_frame",
+                             "--detector",
+                             "--tag_border_bits"}) {
     const std::size_t at = help.find(std::string("\n  ") + option + " ");
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option;

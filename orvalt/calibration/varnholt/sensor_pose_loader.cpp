@@ -81,7 +81,8 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
                                            const std::string& pointcloud_dir, bool draw_visual,
                                            const std::string& visual_dir,
                                            const std::string& tag_family, double tag_size_m,
-                                           const std::vector<int>& target_ids) {
+                                           const std::vector<int>& target_ids,
+                                           apriltag::DetectorEngine detector, int tag_border_bits) {
   std::vector<ImageTask> tasks;
   for (const auto& entry : fs::directory_iterator(color_dir)) {
     const std::string name = entry.path().filename().string();
@@ -91,7 +92,8 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
     if (!fs::exists(depth_path)) continue;
     tasks.push_back({(fs::path(color_dir) / name).string(), depth_path.string(),
                      (fs::path(pointcloud_dir) / replace_all(name, ".png", ".ply")).string(), name,
-                     draw_visual, visual_dir, tag_family, tag_size_m, target_ids});
+                     draw_visual, visual_dir, tag_family, tag_size_m, target_ids, detector,
+                     tag_border_bits});
   }
   return tasks;
 }
@@ -103,7 +105,8 @@ ImageResult process_image_worker(const ImageTask& task) {
     if (image.empty()) {
       throw common::FileNotFoundError("Failed to read image: " + task.color_path);
     }
-    apriltag::AprilgridCornerDetect detector(task.tag_family, task.tag_size_m, task.target_ids);
+    apriltag::AprilgridCornerDetect detector(task.tag_family, task.tag_size_m, task.target_ids,
+                                             task.detector, task.tag_border_bits);
     auto corner_dict = detector.detect(image);
     if (!corner_dict) return {ImageOutcome::kNoTags, std::nullopt};
     if (corner_dict->empty()) return {ImageOutcome::kTagsFiltered, std::nullopt};

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "orvalt/apriltag/quinsel/detector_engine.hpp"
 #include "orvalt/calibration/varnholt/frame_record.hpp"
 
 namespace orvalt::calibration {
@@ -23,6 +24,8 @@ struct ImageTask {
   std::string tag_family;
   double tag_size_m = 0.15;
   std::vector<int> target_ids;
+  apriltag::DetectorEngine detector = apriltag::DetectorEngine::opencv;
+  int tag_border_bits = 1;
 };
 
 // What a sensor file's stem "timestamp.tx_ty_tz_qw_qx_qy_qz" says.
@@ -41,12 +44,12 @@ PoseStem parse_pose_stem(const std::string& stem);
 // The tasks of a run: one per colour image (extension .jpg, .jpeg or .png in any case) of
 // `color_dir` that has a depth image of the same name in `depth_dir`, in listing order. The
 // point-cloud path is `pointcloud_dir` / the colour name with every ".png" replaced by ".ply".
-std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
-                                           const std::string& depth_dir,
-                                           const std::string& pointcloud_dir, bool draw_visual,
-                                           const std::string& visual_dir,
-                                           const std::string& tag_family, double tag_size_m,
-                                           const std::vector<int>& target_ids);
+// Every task gets the same detector settings.
+std::vector<ImageTask> collect_image_tasks(
+    const std::string& color_dir, const std::string& depth_dir, const std::string& pointcloud_dir,
+    bool draw_visual, const std::string& visual_dir, const std::string& tag_family,
+    double tag_size_m, const std::vector<int>& target_ids,
+    apriltag::DetectorEngine detector = apriltag::DetectorEngine::opencv, int tag_border_bits = 1);
 
 using FrameResult = std::optional<std::pair<std::int64_t, FrameRecord>>;
 

@@ -114,6 +114,29 @@ TEST_F(ImageTaskTest, WorkerKeepsFramesWithTagsAndDrawsThem) {
   EXPECT_TRUE(fs::exists(dir_ / "visual" / name));
 }
 
+TEST_F(ImageTaskTest, DetectorSettingsReachEveryTaskAndItsDetector) {
+  // A Kalibr-style board: its tags have a 2-cell border, which the default detector cannot read.
+  const cv::Mat grid =
+      apriltag::AprilTagGenerator("tag36h11", 2).generate_kalibr_grid(2, 3, 100, 30);
+  cv::Mat framed, colour;
+  cv::copyMakeBorder(grid, framed, 60, 60, 60, 60, cv::BORDER_CONSTANT, cv::Scalar(255));
+  cv::cvtColor(framed, colour, cv::COLOR_GRAY2BGR);
+  write_pair(std::string("1700000000000000042.") + kPose + ".png", colour);
+  ASSERT_EQ(tasks().size(), 1u);
+  EXPECT_FALSE(process_image_worker(tasks().front()).frame);
+  for (const auto engine : {apriltag::DetectorEngine::opencv, apriltag::DetectorEngine::apriltag}) {
+    const auto wide =
+        collect_image_tasks(path("color"), path("depth"), path("cloud"), false, path("visual"),
+                            "APRILTAG_36h11", 0.15, {0, 1, 2, 3, 4}, engine, 2);
+    ASSERT_EQ(wide.size(), 1u);
+    EXPECT_EQ(wide.front().detector, engine);
+    EXPECT_EQ(wide.front().tag_border_bits, 2);
+    const FrameResult result = process_image_worker(wide.front()).frame;
+    ASSERT_TRUE(result) << apriltag::detector_engine_name(engine);
+    EXPECT_EQ(result->second.corner_dict.size(), 5u);
+  }
+}
+
 TEST_F(ImageTaskTest, WorkerDropsFramesWithoutTagsOrPoseAndSaysWhy) {
   write_pair(std::string("1.") + kPose + ".png",
              cv::Mat(200, 200, CV_8UC3, cv::Scalar(255, 255, 255)));
