@@ -9,6 +9,7 @@
 
 #include <Eigen/Core>
 
+#include "orvalt/calibration/report_page/report_page_input.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/calibration/varnholt/frame_record.hpp"
@@ -115,6 +116,8 @@ class CameraBaseCalibrator {
   MotionPairCounts pair_counts;
   // After a run: "" or why its result is not usable as it stands (usability_verdict).
   std::string result_warning;
+  // What the run's calibration_report.html shows, gathered as the stages go.
+  ReportPageInput page;
 
   std::unique_ptr<visual::TransformVisualizer> visualizer;
   std::unique_ptr<parser_bag::BagParser> bag_parser;
@@ -125,6 +128,9 @@ class CameraBaseCalibrator {
  private:
   void plot_pose_file(const std::string& csv_name, const std::string& prefix);
   std::filesystem::path topic_dir(const std::string& topic) const;
+  // Writes calibration_report.html when args.report; a page that cannot be written is a
+  // warning, never the run's failure.
+  void write_page(double run_start);
 };
 
 }  // namespace orvalt::calibration
