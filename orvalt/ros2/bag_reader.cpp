@@ -486,6 +486,7 @@ struct MessageStream::Impl {
   // A min-heap of sources by (head timestamp, file order): a k-way merge in which equal
   // timestamps keep file order, and each file keeps its own storage order.
   std::vector<std::size_t> heap;
+  bool complete = true;  // no file has stopped at damage
 
   bool later(std::size_t a, std::size_t b) const {
     const std::int64_t time_a = sources[a].head.timestamp;
@@ -502,8 +503,6 @@ struct MessageStream::Impl {
     heap.pop_back();
     return index;
   }
-  bool complete = true;
-
   // A file stops at damage rather than ending the pass: the messages before it are sound.
   void advance(std::size_t index) {
     Source& source = sources[index];
