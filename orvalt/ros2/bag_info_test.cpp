@@ -18,7 +18,9 @@
 namespace orvalt::ros2 {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Times print in local time, as `ros2 bag info` does; the tests pin the zone.
 class BagInfoText : public ::testing::Test {
@@ -76,7 +78,9 @@ TEST_F(BagInfoText, CountsComeFromTheData) {
       << "rosbag2_bagfile_information:\n  version: 5\n  storage_identifier: sqlite3\n"
          "  relative_file_paths: [bag_0.db3]\n  message_count: 99\n";
   const BagReader reader(dir / "bag");
-  const std::string text = format_bag_info(reader);
+  const BagContents contents = read_bag_contents(reader);
+  EXPECT_FALSE(holds_all_listed(reader.info(), contents));  // 2 of the 99 listed
+  const std::string text = format_bag_info(reader, contents);
   EXPECT_EQ(text.substr(0, text.find("Bag size:")), "\nFiles:             bag_0.db3\n");
   EXPECT_EQ(text.substr(text.find("Storage id:")),
             "Storage id:        sqlite3\n"
@@ -116,6 +120,32 @@ TEST(BagInfoProgram, AnUnreadableBagExitsWithOneAndTheError) {
       run((testing::program_dir() / "bag_info").string() + " " + (dir / "broken.db3").string());
   EXPECT_EQ(broken.status, 1);
   EXPECT_THAT(broken.output, HasSubstr("broken.db3"));
+}
+
+// A bag cut off part way (a copy that stopped, a full disk) shows what can still be read, and
+// the program fails so that scripts notice.
+TEST(BagInfoProgram, ATruncatedBagShowsWhatCanBeReadAndExitsWithOne) {
+  testing::TempDir dir;
+  {
+    BagWriter writer(dir / "bag");
+    const Connection& image = writer.add_connection("/image", "sensor_msgs/msg/Image");
+    for (int i = 0; i < 100; ++i) {
+      writer.write(image, 1000000000 + i * 10000000, std::vector<std::uint8_t>(3000, 7));
+    }
+  }
+  const ProgramRun whole =
+      run((testing::program_dir() / "bag_info").string() + " " + (dir / "bag").string());
+  EXPECT_EQ(whole.status, 0) << whole.output;
+  EXPECT_THAT(whole.output, HasSubstr("Messages:          100\n"));
+
+  const fs::path file = dir / "bag" / "bag_0.db3";
+  fs::resize_file(file, fs::file_size(file) / 2);
+  const ProgramRun cut =
+      run((testing::program_dir() / "bag_info").string() + " " + (dir / "bag").string());
+  EXPECT_EQ(cut.status, 1) << cut.output;
+  EXPECT_THAT(cut.output, HasSubstr("of the 100 messages"));
+  EXPECT_THAT(cut.output, HasSubstr("cannot be read in full"));
+  EXPECT_THAT(cut.output, Not(HasSubstr("Messages:          100\n")));
 }
 
 }  // namespace
