@@ -70,15 +70,14 @@ int main(int argc, char** argv) {
   const ScratchDir dir(std::filesystem::temp_directory_path(), "orvalt_bench_optimize");
   orvalt::calibration::write_ground_clouds(problem.camera_ground_points, dir.path());
   orvalt::calibration::VarnholtOptimizer optimizer(
-      {problem.A_list.begin(), problem.A_list.end()},
-      {problem.B_list.begin(), problem.B_list.end()}, dir.path(),
-      {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}, start);
+      problem.A_list, problem.B_list, dir.path(),
+      {{{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}}, start);
   orvalt::calibration::CalibOptimizerConfig cfg;
   cfg.disp = false;
 
   orvalt::calibration::MinimizeResult result;
   const double optimize_seconds =
-      median_seconds(runs, [&] { result = optimizer.optimize(cfg).second; });
+      median_seconds(runs, [&] { result = optimizer.optimize(cfg).minimization; });
   const double objective_seconds = median_seconds(15,
                                                   [&] {
                                                     for (int i = 0; i < 100; ++i)

@@ -43,12 +43,12 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 
 }  // namespace
 
-PoseStem parse_pose_stem(const std::string& stem) {
+PoseRow parse_pose_stem(const std::string& stem) {
   const auto dot = stem.find('.');
   if (dot == std::string::npos) {
     throw std::invalid_argument("File name " + stem + " has no pose after its timestamp");
   }
-  PoseStem parsed;
+  PoseRow parsed;
   const std::string timestamp_text = stem.substr(0, dot);
   if (!parse_number(timestamp_text, parsed.timestamp)) {
     throw std::invalid_argument("File name " + stem + " does not start with an integer timestamp");
@@ -71,8 +71,13 @@ PoseStem parse_pose_stem(const std::string& stem) {
     throw std::invalid_argument("Invalid position info format: " + pose_text +
                                 ", please check the format");
   }
-  std::copy(numbers.begin(), numbers.begin() + 3, parsed.position.begin());
-  std::copy(numbers.begin() + 3, numbers.end(), parsed.orientation.begin());
+  parsed.tx = numbers[0];
+  parsed.ty = numbers[1];
+  parsed.tz = numbers[2];
+  parsed.qw = numbers[3];
+  parsed.qx = numbers[4];
+  parsed.qy = numbers[5];
+  parsed.qz = numbers[6];
   return parsed;
 }
 
@@ -100,7 +105,7 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
 
 ImageResult process_image_worker(const ImageTask& task) {
   try {
-    const PoseStem pose = parse_pose_stem(fs::path(task.color_name).stem().string());
+    const PoseRow pose = parse_pose_stem(fs::path(task.color_name).stem().string());
     const cv::Mat image = cv::imread(task.color_path);
     if (image.empty()) {
       throw common::FileNotFoundError("Failed to read image: " + task.color_path);
@@ -113,8 +118,8 @@ ImageResult process_image_worker(const ImageTask& task) {
     if (task.draw_visual) {
       detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
     }
-    FrameRecord frame{pose.position,   pose.orientation, task.color_path,
-                      task.depth_path, task.pcd_path,    std::move(*corner_dict)};
+    FrameRecord frame{pose, task.color_path, task.depth_path, task.pcd_path,
+                      std::move(*corner_dict)};
     return {ImageOutcome::kFrame, std::make_pair(pose.timestamp, std::move(frame))};
   } catch (...) {
     // One bad image must not end the run; the counts tell how many survived.
