@@ -1,7 +1,4 @@
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -14,34 +11,22 @@
 
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 #include "orvalt/apriltag/castrel/board_renderer.hpp"
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::apriltag {
 namespace {
 
 namespace fs = std::filesystem;
+using orvalt::testing::ProgramRun;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::UnorderedElementsAre;
 
-struct ProgramRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-ProgramRun run_quinsel(const orvalt::testing::TempDir& dir, const std::string& arguments) {
-  const std::string command = "'" + (orvalt::testing::program_dir() / "quinsel").string() + "' " +
-                              arguments + " > '" + (dir / "out.txt").string() + "' 2> '" +
-                              (dir / "err.txt").string() + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(dir / "out.txt"),
-          read_text(dir / "err.txt")};
+ProgramRun run_quinsel(const std::vector<std::string>& arguments) {
+  orvalt::testing::ProgramOptions options;
+  options.separate_errors = true;
+  return orvalt::testing::run_program("quinsel", arguments, options);
 }
 
 std::size_t count_of(const std::string& text, const std::string& part) {
@@ -82,18 +67,18 @@ TEST(QuinselProgramTest, ProcessesAFolderOfMixedFiles) {
   std::ofstream(images / "broken.jpeg") << "not a jpeg either";
   const fs::path output = dir / "out" / "nested";
 
-  const ProgramRun run = run_quinsel(
-      dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(count_of(run.err, "Processing image: "), 5u) << run.err;
+  const ProgramRun run =
+      run_quinsel({"--image_dir", images.string(), "--output_dir", output.string()});
+  ASSERT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(count_of(run.errors, "Processing image: "), 5u) << run.errors;
   for (const char* name : {"a.PNG", "b.txt", "c.jpg", "blank.png", "broken.jpeg"}) {
-    EXPECT_THAT(run.err, HasSubstr(std::string("Processing image: ") + name));
+    EXPECT_THAT(run.errors, HasSubstr(std::string("Processing image: ") + name));
   }
-  EXPECT_THAT(run.err, HasSubstr("Failed to read image: " + (images / "broken.jpeg").string()));
-  EXPECT_THAT(run.err,
+  EXPECT_THAT(run.errors, HasSubstr("Failed to read image: " + (images / "broken.jpeg").string()));
+  EXPECT_THAT(run.errors,
               HasSubstr("Failed to detect tags in image: " + (images / "blank.png").string()));
-  EXPECT_THAT(run.err, Not(HasSubstr("image: " + (images / "b.txt").string())));
-  EXPECT_THAT(run.err, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
+  EXPECT_THAT(run.errors, Not(HasSubstr("image: " + (images / "b.txt").string())));
+  EXPECT_THAT(run.errors, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
 
   std::set<std::string> written;
   for (const auto& entry : fs::directory_iterator(output)) {
@@ -118,9 +103,9 @@ TEST(QuinselProgramTest, TargetIdsOptionSelectsTheDrawnTags) {
   const cv::Mat view = board_view();
   ASSERT_TRUE(cv::imwrite((images / "view.png").string(), view));
   const ProgramRun run =
-      run_quinsel(dir, "--image_dir '" + images.string() + "' --output_dir '" +
-                           (dir / "out").string() + "' --target_ids 35 34 --tag_size_m 0.2");
-  ASSERT_EQ(run.status, 0) << run.err;
+      run_quinsel({"--image_dir", images.string(), "--output_dir", (dir / "out").string(),
+                   "--target_ids", "35", "34", "--tag_size_m", "0.2"});
+  ASSERT_EQ(run.status, 0) << run.errors;
   // Tags 34 and 35 are at the bottom right of the board.
   const cv::Rect drawn = changed_area(view, cv::imread((dir / "out" / "view.png").string()));
   EXPECT_GT(drawn.tl().x, 320);
@@ -129,28 +114,27 @@ TEST(QuinselProgramTest, TargetIdsOptionSelectsTheDrawnTags) {
 
 TEST(QuinselProgramTest, MissingImageFolderFailsBeforeCreatingOutput) {
   orvalt::testing::TempDir dir;
-  const ProgramRun run = run_quinsel(dir, "--image_dir '" + (dir / "absent").string() +
-                                              "' --output_dir '" + (dir / "out").string() + "'");
+  const ProgramRun run = run_quinsel(
+      {"--image_dir", (dir / "absent").string(), "--output_dir", (dir / "out").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist"));
+  EXPECT_THAT(run.errors, HasSubstr("image_dir does not exist"));
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 TEST(QuinselProgramTest, HelpListsTheOptionsAndBadValuesExitWithTwo) {
-  orvalt::testing::TempDir dir;
-  const ProgramRun help = run_quinsel(dir, "--help");
+  const ProgramRun help = run_quinsel({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.out, HasSubstr("usage: quinsel"));
-  EXPECT_THAT(help.out, HasSubstr("Detect AprilGrid board in the image and return tag poses."));
+  EXPECT_THAT(help.output, HasSubstr("usage: quinsel"));
+  EXPECT_THAT(help.output, HasSubstr("Detect AprilGrid board in the image and return tag poses."));
   for (const char* text :
        {"Tag family to use for detection.", "Size of the AprilTag board in meters.",
         "List of target tag IDs to detect.", "Path to the input image file.",
         "Path to the output directory."}) {
-    EXPECT_THAT(help.out, HasSubstr(text));
+    EXPECT_THAT(help.output, HasSubstr(text));
   }
-  const ProgramRun bad = run_quinsel(dir, "--tag_size_m large");
+  const ProgramRun bad = run_quinsel({"--tag_size_m", "large"});
   EXPECT_EQ(bad.status, 2);
-  EXPECT_THAT(bad.err, HasSubstr("quinsel: error:"));
+  EXPECT_THAT(bad.errors, HasSubstr("quinsel: error:"));
 }
 
 }  // namespace
