@@ -10,6 +10,7 @@
 
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
+#include "orvalt/common/strings.hpp"
 #include "orvalt/ros2/compression.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
@@ -19,21 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::shared_ptr<spdlog::logger>& reader_log() {
-  static const auto logger = common::logger("orvalt.ros2.bag_reader");
-  return logger;
-}
+auto log() { return common::logger("orvalt.ros2.bag_reader"); }
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using common::ends_with;
+using common::upper;
 
 // Natural order: runs of digits compare as numbers, so "bag_10.db3" follows "bag_9.db3".
 bool natural_less(const std::string& a, const std::string& b) {
@@ -332,8 +322,7 @@ void BagReader::Impl::load_files() {
             info.compression_mode = "MESSAGE";
           }
         } catch (const std::runtime_error& error) {
-          reader_log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(),
-                              error.what());
+          log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(), error.what());
         }
       }
     }
@@ -367,8 +356,8 @@ BagReader::BagReader(const std::filesystem::path& path) : impl_(std::make_unique
     impl_->use_bare_file(bag);
   }
   impl_->load_files();
-  reader_log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
-                      impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
+  log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
+               impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
 }
 
 BagReader::~BagReader() = default;

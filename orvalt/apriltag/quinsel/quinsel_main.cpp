@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -12,6 +11,7 @@
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/common/progress_bar.hpp"
+#include "orvalt/common/strings.hpp"
 
 namespace {
 
@@ -41,10 +41,7 @@ QuinselOptions parse_args(int argc, char** argv) {
 std::string lower_extension(const std::string& name) {
   const auto dot = name.rfind('.');
   if (dot == std::string::npos) return {};
-  std::string extension = name.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
+  return orvalt::common::lower(name.substr(dot));
 }
 
 void run(const QuinselOptions& options) {
