@@ -18,6 +18,7 @@
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/argument_parser.hpp"
 
 namespace {
@@ -121,8 +122,8 @@ int main(int argc, char** argv) {
   fmt::print(
       "  error vs truth       rotation [{:.4f} {:.4f} {:.4f}] deg, translation "
       "[{:.1f} {:.1f} {:.1f}] mm\n",
-      error(0) * 180 / M_PI, error(1) * 180 / M_PI, error(2) * 180 / M_PI, error(3) * 1e3,
-      error(4) * 1e3, error(5) * 1e3);
+      orvalt::common::rad_to_deg(error(0)), orvalt::common::rad_to_deg(error(1)),
+      orvalt::common::rad_to_deg(error(2)), error(3) * 1e3, error(4) * 1e3, error(5) * 1e3);
   const bool met = optimize_seconds < 0.5 && per_evaluation <= 3.0 * baseline_seconds;
   fmt::print("  targets              {}\n", met ? "met" : "NOT met");
   return met ? 0 : 1;

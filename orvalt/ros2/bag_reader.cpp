@@ -11,6 +11,7 @@
 
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
+#include "orvalt/common/strings.hpp"
 #include "orvalt/ros2/compression.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
@@ -21,21 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::shared_ptr<spdlog::logger>& reader_log() {
-  static const auto logger = common::logger("orvalt.ros2.bag_reader");
-  return logger;
-}
+auto log() { return common::logger("orvalt.ros2.bag_reader"); }
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using common::ends_with;
+using common::upper;
 
 // Natural order: runs of digits compare as numbers, so "bag_10.db3" follows "bag_9.db3".
 bool natural_less(const std::string& a, const std::string& b) {
@@ -349,7 +339,7 @@ FileSummary BagReader::Impl::summarise(StorageFile& file,
   }
   if (summary.damage) {
     file.damaged = true;
-    reader_log()->warn("{} is damaged; reading the {} messages before the damage ({})",
+    log()->warn("{} is damaged; reading the {} messages before the damage ({})",
                        file.path.string(), total(summary.counts), *summary.damage);
   }
   return summary;
@@ -378,7 +368,7 @@ void BagReader::Impl::load_files() {
     const std::uint64_t orphaned =
         file.damaged ? 0 : naming_file(file, [&] { return reader->orphaned_message_count(); });
     if (orphaned > 0) {
-      reader_log()->warn("{}: skipping {} messages whose topic id is not in its topics table",
+      log()->warn("{}: skipping {} messages whose topic id is not in its topics table",
                          file.path.string(), orphaned);
     }
 
@@ -404,8 +394,7 @@ void BagReader::Impl::load_files() {
             }
           }
         } catch (const std::runtime_error& error) {
-          reader_log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(),
-                              error.what());
+          log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(), error.what());
         }
       }
     }
@@ -424,7 +413,7 @@ void BagReader::Impl::warn_of_missing_data() const {
   if (info.message_count >= info.listed_message_count && info.duration >= info.listed_duration) {
     return;
   }
-  reader_log()->warn(
+  log()->warn(
       "{}: only {} of the {} messages and {:.3f} of the {:.3f} seconds that metadata.yaml lists "
       "can be read; the recording was cut off or is damaged",
       info.path.string(), info.message_count, info.listed_message_count, seconds(info.duration),
@@ -453,8 +442,8 @@ BagReader::BagReader(const std::filesystem::path& path) : impl_(std::make_unique
     impl_->use_bare_file(bag);
   }
   impl_->load_files();
-  reader_log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
-                      impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
+  log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
+               impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
 }
 
 BagReader::~BagReader() = default;
@@ -513,7 +502,7 @@ struct MessageStream::Impl {
     } catch (const std::runtime_error& error) {
       complete = false;
       if (!source.file->damaged) {
-        reader_log()->warn("Stopped reading {} at damaged data: {}", source.file->path.string(),
+        log()->warn("Stopped reading {} at damaged data: {}", source.file->path.string(),
                            error.what());
       }
     }

@@ -13,6 +13,7 @@
 #include "orvalt/ros2/bag_writer.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -102,10 +103,7 @@ Bytes zstd_frame(const Bytes& data) {
   return frame;
 }
 
-Bytes read_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using orvalt::testing::read_bytes;
 
 void write_file(const fs::path& file, const Bytes& bytes) {
   std::ofstream(file, std::ios::binary | std::ios::trunc)
@@ -303,7 +301,7 @@ TEST_P(FileCompression, EachStorageFileIsUnpackedAndTheCopyRemovedOnClose) {
   const SplitBag bag;
   std::vector<std::string> names;
   for (const std::string& name : bag.write(dir.path(), {"z_0.db3", "z_1.db3", "z_2.db3"})) {
-    write_file(dir / (name + ".zstd"), GetParam()(read_file(dir / name)));
+    write_file(dir / (name + ".zstd"), GetParam()(read_bytes(dir / name)));
     fs::remove(dir / name);
     names.push_back(name + ".zstd");
   }
@@ -395,8 +393,7 @@ TEST(BadBags, GiveClearErrorsNamingTheFile) {
   write_metadata_listing(dir / "unknown_storage", {"u_0.db3"});
   {
     const fs::path file = dir / "unknown_storage" / "metadata.yaml";
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = orvalt::testing::read_text(file);
     text.replace(text.find("sqlite3"), 7, "rosbag_v2");
     std::ofstream(file) << text;
   }
@@ -412,7 +409,7 @@ TEST(BadBags, GiveClearErrorsNamingTheFile) {
 
   fs::create_directory(dir / "truncated_zstd");
   write_storage_file(dir / "truncated_zstd" / "t_0.db3", {"/a"}, {{"/a", 1, payload(1, 50)}});
-  Bytes packed = zstd_frame(read_file(dir / "truncated_zstd" / "t_0.db3"));
+  Bytes packed = zstd_frame(read_bytes(dir / "truncated_zstd" / "t_0.db3"));
   packed.resize(packed.size() / 2);
   write_file(dir / "truncated_zstd" / "t_0.db3.zstd", packed);
   fs::remove(dir / "truncated_zstd" / "t_0.db3");
@@ -475,7 +472,7 @@ TEST_P(TruncatedBag, ReadsUpToTheCutAndWarnsWhatWasLost) {
     }
   }
   const fs::path file = dir / "bag" / ("bag_0" + storage_file_extension(GetParam()));
-  const Bytes whole = read_file(file);
+  const Bytes whole = read_bytes(file);
   for (const double fraction : {0.5, 0.7, 0.9}) {
     SCOPED_TRACE(fraction);
     write_file(file, Bytes(whole.begin(),

@@ -9,6 +9,7 @@
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/ros2/bag_reader.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/fixtures.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
@@ -387,8 +388,7 @@ TEST(Sqlite3Storage, TruncatedAndCorruptFilesFailCleanly) {
     bag.topic(1, "/image", "sensor_msgs/msg/Image");
     for (int i = 0; i < 40; ++i) bag.message({i + 1, 1, i, Bytes(i * 500, 0xAB)});
   }
-  std::ifstream in(dir / "good.db3", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = orvalt::testing::read_text(dir / "good.db3");
   ASSERT_GT(bytes.size(), 4096u * 4);
 
   auto try_read = [&](const std::string& content, const std::string& name) {

@@ -7,6 +7,7 @@
 
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/varnholt/extrinsic_bounds.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -78,8 +79,7 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(json["recording"]["result_suspect"], false);
   EXPECT_TRUE(json["recording"]["warning"].is_null());
 
-  std::ifstream file(path);
-  const std::string text(std::istreambuf_iterator<char>(file), {});
+  const std::string text = testing::read_text(path);
   EXPECT_NE(text.find("\"tag_size_m\": 0.15113095,\n"), std::string::npos);
 
   {

@@ -18,6 +18,7 @@
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
@@ -27,10 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using orvalt::testing::read_text;
 
 class CameraBaseCalibratorTest : public ::testing::Test {
  protected:

@@ -8,6 +8,7 @@
 
 #include "orvalt/common/angles.hpp"
 #include "orvalt/common/float_text.hpp"
+#include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -114,12 +115,8 @@ void RunSettings::check() const {
 }
 
 std::vector<std::string> make_topic_list(const RunSettings& settings) {
-  return {"/tf",
-          "/tf_static",
-          settings.camera_color_topic,
-          settings.camera_pointcloud_topic,
-          settings.camera_depth_topic,
-          settings.camera_info_topic};
+  return parser_bag::make_topic_list(settings.camera_color_topic, settings.camera_pointcloud_topic,
+                                     settings.camera_depth_topic, settings.camera_info_topic);
 }
 
 std::vector<std::string> settings_dump(const RunSettings& s) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/progress_bar.hpp"
+#include "orvalt/common/strings.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -25,12 +25,6 @@ bool parse_number(const std::string& text, Number& value) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   return error == std::errc() && stop == end;
-}
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
@@ -91,7 +85,7 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
   std::vector<ImageTask> tasks;
   for (const auto& entry : fs::directory_iterator(color_dir)) {
     const std::string name = entry.path().filename().string();
-    const std::string extension = lower(entry.path().extension().string());
+    const std::string extension = common::lower(entry.path().extension().string());
     if (extension != ".jpg" && extension != ".jpeg" && extension != ".png") continue;
     const fs::path depth_path = fs::path(depth_dir) / name;
     if (!fs::exists(depth_path)) continue;
