@@ -339,8 +339,8 @@ FileSummary BagReader::Impl::summarise(StorageFile& file,
   }
   if (summary.damage) {
     file.damaged = true;
-    log()->warn("{} is damaged; reading the {} messages before the damage ({})",
-                       file.path.string(), total(summary.counts), *summary.damage);
+    log()->warn("{} is damaged; reading the {} messages before the damage ({})", file.path.string(),
+                total(summary.counts), *summary.damage);
   }
   return summary;
 }
@@ -369,7 +369,7 @@ void BagReader::Impl::load_files() {
         file.damaged ? 0 : naming_file(file, [&] { return reader->orphaned_message_count(); });
     if (orphaned > 0) {
       log()->warn("{}: skipping {} messages whose topic id is not in its topics table",
-                         file.path.string(), orphaned);
+                  file.path.string(), orphaned);
     }
 
     if (const auto& file_range = summary.range) {
@@ -503,7 +503,7 @@ struct MessageStream::Impl {
       complete = false;
       if (!source.file->damaged) {
         log()->warn("Stopped reading {} at damaged data: {}", source.file->path.string(),
-                           error.what());
+                    error.what());
       }
     }
   }
