@@ -31,11 +31,14 @@
 #include "orvalt/apriltag/castrel/board_renderer.hpp"
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/common/argument_parser.hpp"
+#include "orvalt/testing/real_image_truth.hpp"
 
 namespace {
 
 using orvalt::apriltag::BoardTag;
 using Corners = std::array<cv::Point2d, 4>;
+using orvalt::testing::read_truth;
+using orvalt::testing::TruthImage;
 
 struct Detection {
   int id;
@@ -211,29 +214,6 @@ void print_row(const std::string& name, const Figures& figures) {
       percentile(figures.milliseconds, 0.5), percentile(figures.corner_errors, 0.5),
       percentile(figures.corner_errors, 0.95), percentile(figures.corner_errors, 1.0),
       100.0 * figures.found / std::max(figures.visible, 1), figures.wrong_ids);
-}
-
-// One image of the real-image fixtures with the id of every whole tag instance in it.
-struct TruthImage {
-  std::filesystem::path path;
-  int border_bits = 1;
-  std::vector<int> ids;
-};
-
-std::vector<TruthImage> read_truth(const std::filesystem::path& folder) {
-  std::ifstream in(folder / "truth.txt");
-  std::vector<TruthImage> images;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string name, border;
-    fields >> name >> border;
-    TruthImage image{folder / name, border == "b2" ? 2 : 1, {}};
-    for (int id; fields >> id;) image.ids.push_back(id);
-    images.push_back(std::move(image));
-  }
-  return images;
 }
 
 struct RealFigures {

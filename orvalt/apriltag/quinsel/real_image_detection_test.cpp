@@ -16,35 +16,14 @@
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/real_image_truth.hpp"
 
 namespace orvalt::apriltag {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One line of a folder's truth.txt: an image, its tags' border width and the id of every tag
-// instance seen whole.
-struct TruthImage {
-  fs::path path;
-  int border_bits = 1;
-  std::vector<int> ids;
-};
-
-std::vector<TruthImage> read_truth(const fs::path& folder) {
-  std::ifstream in(folder / "truth.txt");
-  std::vector<TruthImage> images;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string name, border;
-    fields >> name >> border;
-    TruthImage image{folder / name, border == "b2" ? 2 : 1, {}};
-    for (int id; fields >> id;) image.ids.push_back(id);
-    images.push_back(std::move(image));
-  }
-  return images;
-}
+using testing::read_truth;
+using testing::TruthImage;
 
 struct Recall {
   int truth = 0, found = 0, false_ids = 0;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <map>
 
-#include <Eigen/Geometry>
 #include <opencv2/calib3d.hpp>
 
 #include "orvalt/calibration/varnholt/calibration_exports.hpp"
@@ -28,17 +27,9 @@ ImageFate image_fate(ImageOutcome outcome) {
   return ImageFate::kUnreadable;
 }
 
-double yaw_of(const std::array<double, 4>& wxyz) {
-  const auto [w, x, y, z] = wxyz;
+double yaw_of(const PoseRow& pose) {
+  const double w = pose.qw, x = pose.qx, y = pose.qy, z = pose.qz;
   return std::atan2(2.0 * (w * z + x * y), 1.0 - 2.0 * (y * y + z * z));
-}
-
-Eigen::Isometry3d base_in_global(const FrameRecord& frame) {
-  const auto& q = frame.orientation;
-  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-  pose.linear() = Eigen::Quaterniond(q[0], q[1], q[2], q[3]).normalized().toRotationMatrix();
-  pose.translation() = Eigen::Vector3d(frame.position[0], frame.position[1], frame.position[2]);
-  return pose;
 }
 
 // The tag's centre in the camera frame (forward-left-up) from its four corners, or nothing
@@ -71,7 +62,7 @@ std::vector<PageImage> page_images(const std::vector<ImageTask>& tasks,
   std::vector<PageImage> images;
   for (std::size_t i = 0; i < tasks.size() && i < results.size(); ++i) {
     const std::string stem = std::filesystem::path(tasks[i].color_name).stem().string();
-    PoseStem pose;
+    PoseRow pose;
     try {
       pose = parse_pose_stem(stem);
     } catch (const std::invalid_argument&) {
@@ -79,9 +70,9 @@ std::vector<PageImage> page_images(const std::vector<ImageTask>& tasks,
     }
     PageImage image;
     image.stamp_ns = pose.timestamp;
-    image.x = pose.position[0];
-    image.y = pose.position[1];
-    image.yaw = yaw_of(pose.orientation);
+    image.x = pose.tx;
+    image.y = pose.ty;
+    image.yaw = yaw_of(pose);
     image.fate = image_fate(results[i].outcome);
     if (results[i].frame)
       image.tags = static_cast<int>(results[i].frame->second.corner_dict.size());
@@ -119,18 +110,21 @@ std::vector<std::pair<int, Eigen::Vector2d>> board_tag_positions(
     double cx, double cy, double tag_size_m) {
   constexpr std::size_t kMostFrames = 30;
   const cv::Matx33d K(fx, 0, cx, 0, fy, cy, 0, 0, 1);
-  const Eigen::Isometry3d camera_in_base(base_from_camera);
+
   std::map<int, std::pair<Eigen::Vector2d, int>> sums;
   const std::size_t step = std::max<std::size_t>(1, frames.size() / kMostFrames);
   std::size_t index = 0;
   for (const auto& [stamp, frame] : frames) {
     if (index++ % step != 0) continue;
-    const Eigen::Isometry3d global_from_camera = base_in_global(frame) * camera_in_base;
+    const Eigen::Matrix4d global_from_camera =
+        TransformUtils::pose_to_mat(frame.pose.translation(), frame.pose.quaternion_wxyz()) *
+        base_from_camera;
     for (const auto& [id, corners] : frame.corner_dict) {
       const auto centre = tag_centre_in_camera(corners, K, tag_size_m);
       if (!centre) continue;
       auto& [sum, count] = sums.try_emplace(id, Eigen::Vector2d::Zero(), 0).first->second;
-      sum += (global_from_camera * *centre).head<2>();
+      sum += (global_from_camera.topLeftCorner<2, 3>() * *centre +
+              global_from_camera.topRightCorner<2, 1>());
       ++count;
     }
   }
@@ -186,11 +180,11 @@ void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
   page.accepted_pairs = motion.accepted_pairs;
   page.ground_clouds = motion.ground_clouds;
   page.advice = motion.warnings;
-  page.caveats = report.validation.warnings;
+  page.caveats = report.optimization.validation.warnings;
   if (!report.backward_header_stamps.empty()) page.caveats.push_back(kBackwardStampsWarning);
-  if (!report.minimization.success) {
-    page.caveats.push_back("The minimiser stopped without converging: " +
-                           report.minimization.message);
+  const MinimizeResult& minimization = report.optimization.minimization;
+  if (!minimization.success) {
+    page.caveats.push_back("The minimiser stopped without converging: " + minimization.message);
   }
 }
 

@@ -68,8 +68,9 @@ TEST(BoardTagPositionsTest, TagCentresLandWhereTheyAreInTheGlobalFrame) {
   // The tag faces the camera squarely: its corners lie about the centre in the image plane.
   const Eigen::Vector3d centre_optical(-flu.y(), -flu.z(), flu.x());
   FrameRecord frame;
-  frame.position = {1.0, 1.0, 0.0};
-  frame.orientation = {std::sqrt(0.5), 0.0, 0.0, std::sqrt(0.5)};
+  frame.pose.tx = 1.0;
+  frame.pose.ty = 1.0;
+  frame.pose.qw = frame.pose.qz = std::sqrt(0.5);
   apriltag::TagPoints corners(5, 2);
   const double offsets[4][2] = {{-half, -half}, {half, -half}, {half, half}, {-half, half}};
   for (int k = 0; k < 4; ++k) {
