@@ -1,6 +1,8 @@
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 
+#include <chrono>
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -10,12 +12,14 @@
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/calibration/pellitor/observability.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/calibration/report_page/report_page.hpp"
 #include "orvalt/calibration/varnholt/calibration_exports.hpp"
 #include "orvalt/calibration/varnholt/calibration_report.hpp"
 #include "orvalt/calibration/varnholt/calibration_result.hpp"
 #include "orvalt/calibration/varnholt/ground_plane.hpp"
 #include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
+#include "orvalt/calibration/varnholt/report_page_collect.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
 #include "orvalt/calibration/varnholt/stage_timer.hpp"
 #include "orvalt/common/atomic_file.hpp"
@@ -153,6 +157,7 @@ FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_d
       apriltag::detector_engine_from_name(args.detector), args.tag_border_bits);
   std::vector<ImageResult> results = run_image_tasks(tasks, default_worker_count());
   image_counts = count_images(results);
+  page.images = page_images(tasks, results);
   FrameMap frames = frames_by_timestamp(std::move(results));
   module_log()->info("Loaded {} data pairs", frames.size());
   module_log()->info(
@@ -170,6 +175,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   estimate_info.clear();
   position_info.clear();
   pair_counts = {};
+  page.pairs.clear();
   collect_ground_planes(topic_dir(args.camera_pointcloud_topic), args.crop_box,
                         ground_points_save_dir);
   if (odom_camea_pose_data.size() > 1 && !pose_estimator) {
@@ -198,8 +204,9 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
     const draventa::CameraMotion motion = pose_estimator->compute_camera_relative_transform(
         frame_k.corner_dict, frame_k1.corner_dict, depth_k, depth_next);
     if (!motion.success) {
-      ++(share_a_tag(frame_k.corner_dict, frame_k1.corner_dict) ? pair_counts.no_depth
-                                                                : pair_counts.no_common_tag);
+      const bool shared = share_a_tag(frame_k.corner_dict, frame_k1.corner_dict);
+      ++(shared ? pair_counts.no_depth : pair_counts.no_common_tag);
+      page.pairs.push_back({ts_k, ts_k1, shared ? PairFate::kNoDepth : PairFate::kNoCommonTag});
       module_log()->debug(
           "Failed to compute camera relative transform between time_stamp: {} and {},"
           "thus skip",
@@ -209,10 +216,14 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
     const Eigen::Matrix4d cam_k_from_cam_k1 = camera_motion(motion.cam_k1_from_cam_k);
     if (!cam_k_from_cam_k1.allFinite()) {
       ++pair_counts.not_finite;
+      page.pairs.push_back({ts_k, ts_k1, PairFate::kNotFinite});
       continue;
     }
     const MotionDiscrepancy discrepancy =
         motion_discrepancy(base_k_from_base_k1, cam_k_from_cam_k1);
+    page.pairs.push_back({ts_k, ts_k1,
+                          keeps_pair(discrepancy) ? PairFate::kAccepted : PairFate::kGated,
+                          discrepancy.distance_error});
     if (!keeps_pair(discrepancy)) {
       ++pair_counts.gate_failures;
       continue;
@@ -290,6 +301,23 @@ fs::path CameraBaseCalibrator::save_calibration_result(const Eigen::VectorXd& ve
   return path;
 }
 
+void CameraBaseCalibrator::write_page(std::chrono::steady_clock::time_point run_start,
+                                      const std::function<void()>& add_findings) {
+  if (!args.report) return;
+  try {
+    if (add_findings) add_findings();
+    page.settings = page_settings(args);
+    page.program_version = program_version();
+    if (args.bag_dir) page.recording = page_recording(*args.bag_dir);
+    page.run_seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - run_start).count();
+    module_log()->info("Calibration report page saved to: {}",
+                       write_report_page(run_dir(), page).string());
+  } catch (const std::exception& error) {
+    module_log()->warn("⚠ Could not write calibration_report.html: {}", error.what());
+  }
+}
+
 void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std::string& prefix) {
   const PoseList poses = Utils::load_csv_to_pose_list(run_dir() / csv_name);
   visualizer->plot(poses.pose_list, poses.range_x, poses.range_y);
@@ -299,6 +327,8 @@ void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std
 TimeDict CameraBaseCalibrator::calibration() {
   module_log()->debug("Starting camera to base_footprint extrinsic calibration");
   TimeDict time_dict = new_time_dict();
+  page = {};
+  const auto start = std::chrono::steady_clock::now();
   try {
     StageTimer timer(time_dict);
     if (!parser_bag_data()) throw std::invalid_argument("Data parsing error, exiting");
@@ -336,6 +366,14 @@ TimeDict CameraBaseCalibrator::calibration() {
                               args.camera_frame, unusable_parameters(report.observability));
     module_log()->info("Calibration report saved to: {}",
                        write_calibration_report(run_dir(), report, args).string());
+    write_page(start, [&] {
+      add_result_to_page(page, vec6, report, args);
+      const Eigen::Matrix4d base_from_camera = decompose_extrinsic(vec6).extrinsic_matrix;
+      page.board_tags =
+          board_tag_positions(data, base_from_camera, fx, fy, cx, cy, args.tag_size_m);
+      page.floor_heights_m = floor_heights(
+          camera_to_base_calibration_optimizer->camera_ground_points(), base_from_camera);
+    });
     timer.finish_stage("save_calibration_result_time", "Save calibration result",
                        "Save calibration result");
 
@@ -350,6 +388,8 @@ TimeDict CameraBaseCalibrator::calibration() {
     return time_dict;
   } catch (const std::exception& error) {
     module_log()->error("Calibration failed with error: {}", error.what());
+    page.failure = error.what();
+    write_page(start);
     throw;
   }
 }

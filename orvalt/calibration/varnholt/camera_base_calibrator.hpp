@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include <Eigen/Core>
 
+#include "orvalt/calibration/report_page/report_page_input.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/calibration/varnholt/frame_record.hpp"
@@ -117,6 +120,8 @@ class CameraBaseCalibrator {
   MotionPairCounts pair_counts;
   // After a run: "" or why its result is not usable as it stands (usability_verdict).
   std::string result_warning;
+  // What the run's calibration_report.html shows, gathered as the stages go.
+  ReportPageInput page;
 
   std::unique_ptr<visual::TransformVisualizer> visualizer;
   std::unique_ptr<parser_bag::BagParser> bag_parser;
@@ -132,6 +137,11 @@ class CameraBaseCalibrator {
   CalibrationReport run_optimizer();
   void plot_pose_file(const std::string& csv_name, const std::string& prefix);
   std::filesystem::path topic_dir(const std::string& topic) const;
+  // When args.report: completes `page` with `add_findings` and the run's settings, version and
+  // recording, and writes calibration_report.html. A page that cannot be made or written is a
+  // warning, never the run's failure.
+  void write_page(std::chrono::steady_clock::time_point run_start,
+                  const std::function<void()>& add_findings = {});
 };
 
 }  // namespace orvalt::calibration

@@ -59,6 +59,9 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_choice_option("--tag_border_bits", &s.tag_border_bits, {1, 2},
                       "Black border of the tags in code cells: 1 (default) for standard tags, 2 "
                       "for Kalibr-style AprilGrids");
+  p.add_text_truth_option("--report", &s.report,
+                          "Write calibration_report.html, a page to open in a browser, into each "
+                          "run directory (default: on; --report '' leaves it out)");
   p.set_check([&s] { s.check(); });
   return parser;
 }

@@ -51,6 +51,9 @@ TEST(CommandLineTest, BooleansAreReadByTextTruth) {
   EXPECT_FALSE(parse({"--debug", ""}).settings.debug);
   EXPECT_FALSE(parse({"--debug="}).settings.debug);
   EXPECT_FALSE(parse({"--enable_subpix_refinement", ""}).settings.enable_subpix_refinement);
+  EXPECT_TRUE(parse({}).settings.report);
+  EXPECT_TRUE(parse({"--report", "False"}).settings.report);
+  EXPECT_FALSE(parse({"--report", ""}).settings.report);
 }
 
 TEST(CommandLineTest, ListsReplaceTheirDefaults) {
@@ -217,7 +220,8 @@ TEST(CommandLineTest, OptionsAppearInTableOrder) {
                              "--gtol",
                              "--camera_frame",
                              "--detector",
-                             "--tag_border_bits"}) {
+                             "--tag_border_bits",
+                             "--report"}) {
     const std::size_t at = help.find(std::string("\n  ") + option + " ");
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option;

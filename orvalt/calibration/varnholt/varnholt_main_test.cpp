@@ -128,12 +128,20 @@ TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
   EXPECT_NE(last_line.find("[warning] ⚠ " + run_dir().string() + ": The result is " + unusable),
             std::string::npos)
       << last_line;
+
+  // The page a person opens says the same at its top.
+  const std::string page = read_text(run_dir() / "calibration_report.html");
+  EXPECT_NE(page.find("Not usable as it stands: rz stopped at its search bound"),
+            std::string::npos);
+  EXPECT_NE(page.find("<h2>Pictures</h2>"), std::string::npos);
 }
 
+// The run fails, and its page, written without debug mode too, says why.
 TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
   // Driving straight with the board behind the robot.
   EXPECT_EQ(
-      simulate_and_calibrate(2.0, {"--trajectory", "straight", "--board_pose", "-2.5", "0", "0"}),
+      simulate_and_calibrate(2.0, {"--trajectory", "straight", "--board_pose", "-2.5", "0", "0"},
+                             {"--debug", ""}),
       1);
   const std::string console = console_;
   EXPECT_NE(console.find("Loaded 0 data pairs"), std::string::npos);
@@ -142,18 +150,25 @@ TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
             std::string::npos)
       << console;
   EXPECT_FALSE(fs::exists(run_dir() / "calibration_result.json"));
+  const std::string page = read_text(run_dir() / "calibration_report.html");
+  EXPECT_NE(page.find("Not usable: the calibration failed"), std::string::npos);
+  EXPECT_NE(page.find("No valid motion pairs: the AprilGrid board was detected in 0 of "),
+            std::string::npos);
 }
 
 // The board in view, but none of its tags among --target_ids: the message says so, not that
 // the board was missing.
+// With --report '' no page is written.
 TEST_F(VarnholtProgramTest, TagsOfOtherIdsAreNamedAsTheCause) {
-  EXPECT_EQ(simulate_and_calibrate(2.0, {}, {"--target_ids", "40", "41"}), 1);
+  EXPECT_EQ(simulate_and_calibrate(2.0, {}, {"--target_ids", "40", "41", "--report", ""}), 1);
   const std::string console = console_;
   EXPECT_NE(
       console.find("Calibration failed with error: No valid motion pairs: tags were seen in "),
       std::string::npos)
       << console;
   EXPECT_NE(console.find("but none of --target_ids 40 41"), std::string::npos);
+  EXPECT_TRUE(fs::exists(run_dir()));
+  EXPECT_FALSE(fs::exists(run_dir() / "calibration_report.html"));
 }
 
 TEST_F(VarnholtProgramTest, MalformedCommandLineEndsWithStatusTwo) {

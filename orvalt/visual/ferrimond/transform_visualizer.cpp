@@ -1,7 +1,6 @@
 #include "orvalt/visual/ferrimond/transform_visualizer.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <stdexcept>
 #include <tuple>
@@ -11,6 +10,7 @@
 #include "orvalt/common/logger.hpp"
 #include "orvalt/visual/ferrimond/axis_ticks.hpp"
 #include "orvalt/visual/ferrimond/chart_axes.hpp"
+#include "orvalt/visual/ferrimond/chart_layout.hpp"
 #include "orvalt/visual/ferrimond/figure_canvas.hpp"
 
 namespace orvalt::visual {
@@ -26,46 +26,6 @@ constexpr Colour kOrange{0xFFA500};
 constexpr Colour kRed{0xFF0000};
 constexpr Colour kBlue{0x0000FF};
 constexpr Colour kGreen{0x008000};
-
-// The corner of the axes (0 bottom-left, 1 bottom-right, 2 top-left, 3 top-right) whose
-// quarter holds the fewest data points, so that the legend hides as little as possible.
-using Series = std::pair<const std::vector<double>*, const std::vector<double>*>;
-int emptiest_corner(const std::vector<Series>& series, double x_low, double x_high, double y_low,
-                    double y_high) {
-  std::array<int, 4> counts{};
-  for (const auto& [xs, ys] : series) {
-    for (std::size_t i = 0; i < xs->size(); ++i) {
-      const double u = ((*xs)[i] - x_low) / (x_high - x_low);
-      const double v = ((*ys)[i] - y_low) / (y_high - y_low);
-      if (!(u >= 0.0 && u <= 1.0 && v >= 0.0 && v <= 1.0)) continue;
-      const int right = u > 0.55 ? 1 : (u < 0.45 ? 0 : -1);
-      const int top = v > 0.6 ? 1 : (v < 0.4 ? 0 : -1);
-      if (right >= 0 && top >= 0) ++counts[2 * top + right];
-    }
-  }
-  int best = 3;  // ties go to the top right, where readers look for a legend first
-  for (int corner : {2, 1, 0}) {
-    if (counts[corner] < counts[best]) best = corner;
-  }
-  return best;
-}
-
-// Axis limits as an automatic plot chooses them: the range of the finite values grown by 5 % on
-// each side, (0, 1) without data and +-1 around a single value.
-std::pair<double, double> padded_range(const std::vector<const std::vector<double>*>& series) {
-  double low = INFINITY, high = -INFINITY;
-  for (const auto* values : series) {
-    for (double value : *values) {
-      if (!std::isfinite(value)) continue;
-      low = std::min(low, value);
-      high = std::max(high, value);
-    }
-  }
-  if (low > high) return {0.0, 1.0};
-  if (low == high) return {low - 1.0, high + 1.0};
-  const double margin = 0.05 * (high - low);
-  return {low - margin, high + margin};
-}
 
 // The top view's fixed ticks with their whole-centimetre labels.
 std::vector<Tick> labelled(const std::vector<int>& positions) {
