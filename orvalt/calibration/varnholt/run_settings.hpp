@@ -10,7 +10,7 @@
 
 namespace orvalt::calibration {
 
-// The calibration program's settings: the 32 command-line options (named after the option),
+// The calibration program's settings: the 33 command-line options (named after the option),
 // then what the program and each calibrator derive from them. One record lives for the whole
 // program; every calibrator reads it and updates the per-run fields in turn.
 struct RunSettings {
@@ -48,6 +48,7 @@ struct RunSettings {
   std::string camera_frame = "camera_link";  // child frame of the URDF and static transform
   std::string detector = "opencv";           // tag detection engine: opencv or apriltag
   int tag_border_bits = 1;                   // tag border in code cells: 2 for Kalibr-style
+  std::string refine = "none";               // after the optimizer: none, or board
 
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;
@@ -70,7 +71,7 @@ struct RunSettings {
 std::vector<std::string> make_topic_list(const RunSettings& settings);
 
 // Calls visit(name, value) for every field that settings_dump shows, in the record's order
-// (the 32 options, topic_list, extrinsics_init, extrinsics_bound).
+// (the 33 options, topic_list, extrinsics_init, extrinsics_bound).
 template <class Visit>
 void visit_settings(const RunSettings& s, Visit&& visit) {
   visit("camera_color_topic", s.camera_color_topic);
@@ -105,12 +106,13 @@ void visit_settings(const RunSettings& s, Visit&& visit) {
   visit("camera_frame", s.camera_frame);
   visit("detector", s.detector);
   visit("tag_border_bits", s.tag_border_bits);
+  visit("refine", s.refine);
   visit("topic_list", s.topic_list);
   visit("extrinsics_init", s.extrinsics_init);
   visit("extrinsics_bound", s.extrinsics_bound);
 }
 
-// One line "========= name: value" per field, in the order of the record (the 32 options,
+// One line "========= name: value" per field, in the order of the record (the 33 options,
 // topic_list, extrinsics_init, extrinsics_bound); values in Python's text forms (True, None,
 // 30.0, [0, 1], [(-0.1, 0.1)]).
 std::vector<std::string> settings_dump(const RunSettings& settings);
