@@ -32,7 +32,10 @@ const std::vector<Condition>& accuracy_conditions() {
       {"default_noise_default_motion", NoiseLevel::kDefault, MotionPreset::kDefault},
       {"double_noise_default_motion", NoiseLevel::kDouble, MotionPreset::kDefault},
       {"default_noise_short_turn_poor", NoiseLevel::kDefault, MotionPreset::kShortTurnPoor},
-      {"default_noise_long_motion", NoiseLevel::kDefault, MotionPreset::kLong}};
+      {"default_noise_long_motion", NoiseLevel::kDefault, MotionPreset::kLong},
+      {"default_noise_latency_50ms", NoiseLevel::kDefault, MotionPreset::kDefault, 50.0},
+      {"default_noise_default_motion_15hz", NoiseLevel::kDefault, MotionPreset::kDefault, 0.0,
+       true}};
   return conditions;
 }
 
@@ -53,6 +56,14 @@ std::string noise_label(NoiseLevel noise) {
       return "twice the default noise";
   }
   return "";
+}
+
+std::string condition_label(const Condition& condition) {
+  std::string label = noise_label(condition.noise) + ", " + motion_label(condition.motion);
+  if (condition.latency_ms > 0.0)
+    label += fmt::format(", {:g} ms camera latency", condition.latency_ms);
+  if (condition.simulator_rate) label += fmt::format(" at {:g} Hz", camera_rate(condition));
+  return label;
 }
 
 std::string motion_label(MotionPreset motion) {
@@ -91,6 +102,10 @@ MotionFacts motion_facts(MotionPreset motion) {
 
 double camera_rate() { return kCameraRate; }
 
+double camera_rate(const Condition& condition) {
+  return condition.simulator_rate ? simulation::SimulationOptions().camera_rate : kCameraRate;
+}
+
 simulation::NoiseSettings scaled_noise(double factor) {
   simulation::NoiseSettings noise;
   noise.image_noise *= factor;
@@ -112,8 +127,9 @@ simulation::SimulationOptions simulation_options(const Condition& condition, std
   simulation::SimulationOptions options;
   options.output = output.string();
   options.seed = seed;
-  options.camera_rate = kCameraRate;
-  options.cloud_rate = kCameraRate;
+  options.camera_rate = camera_rate(condition);
+  options.cloud_rate = camera_rate(condition);
+  options.camera_latency_ms = condition.latency_ms;
   switch (condition.noise) {
     case NoiseLevel::kNone:
       options.noise = simulation::NoiseSettings::exact();
@@ -141,7 +157,7 @@ simulation::SimulationOptions simulation_options(const Condition& condition, std
 
 const std::vector<CalibrationSetting>& calibration_settings() {
   static const std::vector<CalibrationSetting> settings = {
-      {"defaults", "defaults", false, 1.0}, {"w_xy 0, all ids", "w_xy0_all_ids", true, 0.0}};
+      {"defaults", "defaults", false, 1.0, true}, {"w_xy 0, all ids", "w_xy0_all_ids", true, 0.0}};
   return settings;
 }
 
@@ -154,6 +170,7 @@ calibration::RunSettings run_settings(const CalibrationSetting& setting,
   settings.parser_output_dir = run_dir.string();
   settings.debug = false;
   settings.w_xy = setting.w_xy;
+  if (setting.refine_board) settings.refine = "board";
   if (setting.all_board_ids) {
     settings.target_ids.resize(static_cast<std::size_t>(board.rows * board.cols));
     std::iota(settings.target_ids.begin(), settings.target_ids.end(), board.first_id);

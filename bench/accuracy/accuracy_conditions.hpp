@@ -21,15 +21,20 @@ struct Condition {
   std::string name;  // file-name safe identifier
   NoiseLevel noise;
   MotionPreset motion;
+  double latency_ms = 0.0;      // camera header stamps later than the capture
+  bool simulator_rate = false;  // the simulator's camera rate instead of camera_rate()
 };
 
 // The conditions varied one factor at a time from the default recording: the three noise
-// levels on the default motion, then the two other motions at the default noise.
+// levels on the default motion, the two other motions at the default noise, then the default
+// recording with 50 ms of camera latency and at the simulator's own rate.
 const std::vector<Condition>& accuracy_conditions();
 // Throws std::invalid_argument for a name no condition has.
 const Condition& find_condition(const std::string& name);
 
 std::string noise_label(NoiseLevel noise);
+// Noise, drive, and latency and rate where they differ from the default recording's.
+std::string condition_label(const Condition& condition);
 // What the robot does, with the recording's length, e.g. "20 s of turns and arcs".
 std::string motion_label(MotionPreset motion);
 
@@ -43,6 +48,7 @@ struct MotionFacts {
 MotionFacts motion_facts(MotionPreset motion);
 // Frames per second of the evaluated recordings (colour, depth and clouds).
 double camera_rate();
+double camera_rate(const Condition& condition);
 
 // Every noise amount of the simulator's defaults times `factor`; correlation times stay.
 simulation::NoiseSettings scaled_noise(double factor);
@@ -57,13 +63,20 @@ struct CalibrationSetting {
   std::string slug;  // file-name safe
   bool all_board_ids = false;
   double w_xy = 1.0;  // weight of the horizontal prior
+  // Also refine the result against the board (--refine board): the same run then gives the
+  // optimizer's result as this setting and the refined one as refined_method_name().
+  bool refine_board = false;
 };
-// The program's defaults, then the horizontal prior off with every tag of the board as target.
+// The program's defaults (refined as well), then the horizontal prior off with every tag of the
+// board as target.
 const std::vector<CalibrationSetting>& calibration_settings();
 
 // The calibration program's settings for one run of `bag_dir` into `run_dir`: its defaults
 // with `setting` applied and the derived fields filled in as the program fills them. `board`
 // gives the ids of the board. Debug output is off: it does not change the result.
+// The method name of the refined results.
+inline constexpr const char* kRefinedMethod = "varnholt, --refine board";
+
 calibration::RunSettings run_settings(const CalibrationSetting& setting,
                                       const simulation::BoardLayout& board,
                                       const std::filesystem::path& bag_dir,

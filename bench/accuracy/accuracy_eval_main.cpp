@@ -146,9 +146,8 @@ void write_report(const fs::path& work_dir, const fs::path& docs_dir, const RunF
   const std::string figure_dir = "accuracy";
   fs::create_directories(docs_dir / figure_dir);
   for (const ConditionStatistics& statistics : table) {
-    plot_condition(
-        docs_dir / figure_dir / (statistics.condition.name + ".png"), statistics,
-        noise_label(statistics.condition.noise) + ", " + motion_label(statistics.condition.motion));
+    plot_condition(docs_dir / figure_dir / (statistics.condition.name + ".png"), statistics,
+                   condition_label(statistics.condition));
   }
   const std::string page = accuracy_markdown(table, facts, figure_dir);
   std::ofstream file(docs_dir / "accuracy.md", std::ios::binary | std::ios::trunc);
@@ -184,7 +183,8 @@ int main(int argc, char** argv) {
   parser.add_option("--conditions", &conditions,
                     "Conditions to run (default: all of exact_default_motion "
                     "default_noise_default_motion double_noise_default_motion "
-                    "default_noise_short_turn_poor default_noise_long_motion)");
+                    "default_noise_short_turn_poor default_noise_long_motion "
+                    "default_noise_latency_50ms default_noise_default_motion_15hz)");
   parser.add_option("--stage", &stage,
                     "all: run every recording, then write the report; report: write the report "
                     "from the results of the last run (default: all)");

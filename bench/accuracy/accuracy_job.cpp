@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
@@ -52,6 +53,30 @@ std::string varnholt_method(const CalibrationSetting& setting) {
   return "varnholt, " + setting.name;
 }
 
+// The refined result of a run beside the optimizer's `optimizer` outcome of the same run, whose
+// time then leaves out the refinement stage.
+MethodOutcome refined_outcome(const calibration::BoardRefinementRecord& refinement,
+                              double refine_seconds, const simulation::GroundTruth& truth,
+                              MethodOutcome& optimizer) {
+  MethodOutcome outcome = optimizer;
+  outcome.method = kRefinedMethod;
+  optimizer.wall_seconds -= refine_seconds;
+  optimizer.cpu_seconds -= refine_seconds;
+  outcome.refine_seconds = refine_seconds;
+  const calibration::RefinementResult& result = refinement.result;
+  outcome.ok = result.success;
+  outcome.error = result.failure_reason;
+  outcome.errors = parameter_errors(result.vec6, truth.vec6);
+  for (std::size_t i = 0; i < kParameterNames.size(); ++i) {
+    if (!result.vec6_determined[i]) outcome.undetermined.push_back(kParameterNames[i]);
+  }
+  if (result.time_offset_determined) {
+    // Latency makes the odometry time of a frame earlier than its stamp.
+    outcome.time_offset_error_ms = result.time_offset_s * 1e3 + truth.camera_latency_ms;
+  }
+  return outcome;
+}
+
 }  // namespace
 
 std::vector<std::string> method_names() {
@@ -59,6 +84,7 @@ std::vector<std::string> method_names() {
   for (const CalibrationSetting& setting : calibration_settings()) {
     names.push_back(varnholt_method(setting));
   }
+  names.push_back(kRefinedMethod);
   names.push_back("solve_axxb_linear");
   for (const OpenCvHandEyeMethod& method : opencv_hand_eye_methods()) {
     names.push_back("OpenCV " + method.name);
@@ -79,25 +105,38 @@ JobResult run_job(const Condition& condition, std::uint64_t seed, const fs::path
   const simulation::Simulation simulation(simulation_options(condition, seed, bag_dir));
   simulation::write_recording(simulation);
   result.simulate_seconds = wall_now() - simulate_start;
-  const calibration::Vector6d truth = simulation::read_ground_truth(bag_dir).vec6;
+  const simulation::GroundTruth ground_truth = simulation::read_ground_truth(bag_dir);
+  const calibration::Vector6d truth = ground_truth.vec6;
 
   std::vector<Eigen::Matrix4d> A_list, B_list;
   for (const CalibrationSetting& setting : calibration_settings()) {
     calibration::RunSettings settings =
         run_settings(setting, simulation.options().board, bag_dir, job_dir / setting.slug);
     int pairs = 0;
+    std::optional<calibration::BoardRefinementRecord> refinement;
+    double refine_seconds = 0.0;
     MethodOutcome outcome = measure(varnholt_method(setting), 0, truth, [&] {
       calibration::CameraBaseCalibrator calibrator(settings);
-      calibrator.calibration();
+      calibration::TimeDict times = calibrator.calibration();
       pairs = static_cast<int>(calibrator.T_odom_list.size());
       if (A_list.empty()) {
         A_list = calibrator.T_odom_list;
         B_list = calibrator.T_camera_list;
       }
-      return calibrator.vec6;
+      if (!calibrator.board_refinement) return calibrator.vec6;
+      refinement = calibrator.board_refinement;
+      refine_seconds = calibration::time_entry(times, "refine_time");
+      return refinement->optimizer_vec6;
     });
     outcome.pairs = pairs;
-    result.outcomes.push_back(outcome);
+    if (refinement) {
+      const MethodOutcome refined =
+          refined_outcome(*refinement, refine_seconds, ground_truth, outcome);
+      result.outcomes.push_back(outcome);
+      result.outcomes.push_back(refined);
+    } else {
+      result.outcomes.push_back(outcome);
+    }
     fs::remove_all(job_dir / setting.slug);
   }
   fs::remove_all(job_dir);
@@ -123,7 +162,10 @@ void write_job_result(const fs::path& path, const JobResult& result) {
                         {"errors", outcome.errors},
                         {"pairs", outcome.pairs},
                         {"wall_seconds", outcome.wall_seconds},
-                        {"cpu_seconds", outcome.cpu_seconds}});
+                        {"cpu_seconds", outcome.cpu_seconds},
+                        {"undetermined", outcome.undetermined},
+                        {"time_offset_error_ms", outcome.time_offset_error_ms},
+                        {"refine_seconds", outcome.refine_seconds}});
   }
   const nlohmann::json document = {{"condition", result.condition},
                                    {"seed", result.seed},
@@ -156,6 +198,11 @@ JobResult read_job_result(const fs::path& path) {
       outcome.pairs = entry.at("pairs").get<int>();
       outcome.wall_seconds = entry.at("wall_seconds").get<double>();
       outcome.cpu_seconds = entry.at("cpu_seconds").get<double>();
+      outcome.undetermined = entry.value("undetermined", std::vector<std::string>{});
+      for (auto [key, value] : {std::pair{"time_offset_error_ms", &outcome.time_offset_error_ms},
+                                std::pair{"refine_seconds", &outcome.refine_seconds}}) {
+        if (entry.contains(key) && !entry.at(key).is_null()) *value = entry.at(key).get<double>();
+      }
       result.outcomes.push_back(outcome);
     }
     return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,6 +20,10 @@ struct MethodOutcome {
   int pairs = 0;              // motion pairs it was given (varnholt: that it accepted)
   double wall_seconds = 0.0;  // run time of the method alone
   double cpu_seconds = 0.0;   // processor time, all threads
+  // The refined results only:
+  std::vector<std::string> undetermined;  // parameters the run reported as not determined
+  double time_offset_error_ms = NAN;      // estimated minus true camera time offset
+  double refine_seconds = NAN;            // the refinement stage alone
 };
 
 // One simulated recording and every method's result on it.
@@ -29,8 +34,8 @@ struct JobResult {
   std::vector<MethodOutcome> outcomes;
 };
 
-// The method names in the order a job reports them: the calibration settings, then our
-// linear solver and OpenCV's methods on the motion pairs of the first setting.
+// The method names in the order a job reports them: the calibration settings, the refined
+// results, then our linear solver and OpenCV's methods on the motion pairs of the first setting.
 std::vector<std::string> method_names();
 
 // Simulates the recording of `condition` and `seed` into work_dir / <condition>_<seed>, runs

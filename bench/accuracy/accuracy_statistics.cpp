@@ -17,7 +17,7 @@ std::vector<ConditionStatistics> aggregate(const std::vector<JobResult>& results
     }
     std::vector<double> simulate_seconds;
     std::vector<std::vector<double>> pairs(methods.size()), wall(methods.size()),
-        cpu(methods.size());
+        cpu(methods.size()), offsets(methods.size()), refine(methods.size());
     for (const JobResult& result : results) {
       if (result.condition != condition.name) continue;
       ++statistics.recordings;
@@ -36,8 +36,19 @@ std::vector<ConditionStatistics> aggregate(const std::vector<JobResult>& results
           continue;
         }
         for (std::size_t p = 0; p < outcome.errors.size(); ++p) {
-          method.errors[p].push_back(outcome.errors[p]);
+          const bool undetermined =
+              std::find(outcome.undetermined.begin(), outcome.undetermined.end(),
+                        kParameterNames[p]) != outcome.undetermined.end();
+          if (undetermined) {
+            ++method.undetermined[p];
+          } else {
+            method.errors[p].push_back(outcome.errors[p]);
+          }
         }
+        if (std::isfinite(outcome.time_offset_error_ms)) {
+          offsets[index].push_back(outcome.time_offset_error_ms);
+        }
+        if (std::isfinite(outcome.refine_seconds)) refine[index].push_back(outcome.refine_seconds);
       }
     }
     if (statistics.recordings == 0) continue;
@@ -50,6 +61,8 @@ std::vector<ConditionStatistics> aggregate(const std::vector<JobResult>& results
       method.pairs = summarise(pairs[index]);
       method.wall_seconds = summarise(wall[index]);
       method.cpu_seconds = summarise(cpu[index]);
+      method.time_offset_error_ms = summarise(offsets[index]);
+      method.refine_seconds = summarise(refine[index]);
     }
     table.push_back(std::move(statistics));
   }

@@ -14,11 +14,15 @@ namespace orvalt::bench {
 // One method's results over the recordings of one condition.
 struct MethodStatistics {
   std::string method;
-  std::size_t runs = 0;                       // recordings it was run on
-  std::size_t failures = 0;                   // runs without a finite result
-  std::string first_error;                    // what the first failure said
-  std::array<std::vector<double>, 6> errors;  // of the successful runs, per parameter
+  std::size_t runs = 0;      // recordings it was run on
+  std::size_t failures = 0;  // runs without a finite result
+  std::string first_error;   // what the first failure said
+  // Of the successful runs, per parameter, leaving out runs that reported it undetermined.
+  std::array<std::vector<double>, 6> errors;
   std::array<ErrorSummary, 6> parameters;
+  std::array<std::size_t, 6> undetermined{};  // successful runs that reported it so
+  ErrorSummary time_offset_error_ms;          // of the runs that estimated it
+  ErrorSummary refine_seconds;
   ErrorSummary pairs;
   ErrorSummary wall_seconds;
   ErrorSummary cpu_seconds;

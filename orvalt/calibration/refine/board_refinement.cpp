@@ -392,6 +392,7 @@ class BoardRefinement {
       if (frame_count[k] == 0) continue;
       ++result.frames_used;
       const double rms = std::sqrt(frame_sum[k] / frame_count[k]);
+      result.frame_rms_px.emplace_back(frames_[k].image_stamp_ns, rms);
       if (rms >= result.worst_frame_rms_px) {
         result.worst_frame_rms_px = rms;
         result.worst_frame_stamp_ns = frames_[k].image_stamp_ns;

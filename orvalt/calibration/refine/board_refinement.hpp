@@ -67,6 +67,8 @@ struct RefinementResult {
   double reprojection_rms_px = 0.0;  // over the inlier corners
   double worst_frame_rms_px = 0.0;   // over all corners of the worst frame
   std::int64_t worst_frame_stamp_ns = 0;
+  // (image stamp, RMS over all its corners) of every frame with corners, in frame order.
+  std::vector<std::pair<std::int64_t, double>> frame_rms_px;
   int frames_used = 0;
   int tags_used = 0;
   int corners_used = 0;

@@ -117,6 +117,12 @@ TEST(BoardRefinementTest, RobustLossDownWeightsAFrameOfWrongCorners) {
   ASSERT_TRUE(result.success) << result.failure_reason;
   EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.005, 0.05));
   EXPECT_EQ(result.worst_frame_stamp_ns, wild.image_stamp_ns);
+  ASSERT_EQ(result.frame_rms_px.size(), static_cast<std::size_t>(result.frames_used));
+  const auto worst =
+      std::max_element(result.frame_rms_px.begin(), result.frame_rms_px.end(),
+                       [](const auto& a, const auto& b) { return a.second < b.second; });
+  EXPECT_EQ(worst->first, wild.image_stamp_ns);
+  EXPECT_EQ(worst->second, result.worst_frame_rms_px);
   EXPECT_GT(result.worst_frame_rms_px, 10.0);
   EXPECT_GE(result.outlier_corners, static_cast<int>(wild.tags.size()) * 4 - 2);
   EXPECT_LT(result.reprojection_rms_px, 0.1);

@@ -113,8 +113,16 @@ std::string result_table(const ReportPageInput& input) {
           "<td class=\"num\">{}</td><td class=\"num\">{}</td>", shown(i, input.refinement->vec6[i]),
           shown_sigma(i, std::isfinite(sigma) ? std::optional<double>(sigma) : std::nullopt));
     }
-    html += fmt::format("<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>\n",
-                        shown(i, input.vec6[i]), shown_sigma(i, sigma_of(input, i)));
+    if (refined) {
+      const double sigma = input.refinement->optimizer_sigma[i];
+      html += fmt::format(
+          "<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>\n",
+          shown(i, input.refinement->optimizer_vec6[i]),
+          shown_sigma(i, std::isfinite(sigma) ? std::optional<double>(sigma) : std::nullopt));
+    } else {
+      html += fmt::format("<td class=\"num\">{}</td><td class=\"num\">{}</td></tr>\n",
+                          shown(i, input.vec6[i]), shown_sigma(i, sigma_of(input, i)));
+    }
   }
   html += "</table>\n";
   if (refined) {

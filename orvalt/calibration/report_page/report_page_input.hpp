@@ -57,6 +57,9 @@ struct PageRefinement {
   Eigen::Matrix<double, 6, 1> vec6 = Eigen::Matrix<double, 6, 1>::Zero();
   // 1-sigma per parameter; NaN where the recording does not determine it.
   Eigen::Matrix<double, 6, 1> sigma = Eigen::Matrix<double, 6, 1>::Zero();
+  // The optimizer's result it started from, with the optimizer's 1-sigma (NaN: not measured).
+  Eigen::Matrix<double, 6, 1> optimizer_vec6 = Eigen::Matrix<double, 6, 1>::Zero();
+  Eigen::Matrix<double, 6, 1> optimizer_sigma = Eigen::Matrix<double, 6, 1>::Zero();
   double time_offset_s = 0.0;  // odometry time = camera stamp + offset
   double time_offset_sigma_s = 0.0;
   double reprojection_rms_px = 0.0;

@@ -122,6 +122,55 @@ Json recording_json(const std::map<std::string, int>& backward_header_stamps) {
   return json;
 }
 
+Json refinement_parameters_json(const BoardRefinementRecord& record) {
+  static constexpr const char* kNames[6] = {"rx", "ry", "rz", "tx", "ty", "tz"};
+  const RefinementResult& result = record.result;
+  Json json = Json::object();
+  for (int i = 0; i < 6; ++i) {
+    Json entry;
+    entry["value"] = number(result.vec6(i));
+    entry["optimizer_value"] = number(record.optimizer_vec6(i));
+    entry["unit"] = i < 3 ? "rad" : "m";
+    entry["determination"] = result.vec6_determined[i] ? "data" : "undetermined";
+    entry["sigma"] = result.vec6_determined[i] ? number(result.vec6_sigma(i)) : Json(nullptr);
+    entry["message"] = result.vec6_determined[i]
+                           ? Json(nullptr)
+                           : Json(
+                                 "the recording does not determine it for the board refinement "
+                                 "(it needs turns in front of the board); the optimizer's value "
+                                 "stands");
+    json[kNames[i]] = entry;
+  }
+  return json;
+}
+
+Json refinement_json(const BoardRefinementRecord& record) {
+  const RefinementResult& result = record.result;
+  Json json;
+  json["method"] = "board";
+  json["success"] = result.success;
+  json["result_files_hold"] = result.success ? "refinement" : "optimizer";
+  json["failure_reason"] = result.success ? Json(nullptr) : Json(result.failure_reason);
+  json["converged"] = result.converged;
+  json["solver_message"] = result.solver_message;
+  json["iterations"] = result.iterations;
+  json["optimizer_vec6"] = array(record.optimizer_vec6);
+  json["vec6"] = array(result.vec6);
+  json["parameters"] = refinement_parameters_json(record);
+  json["time_offset_s"] = number(result.time_offset_s);
+  json["time_offset_sigma_s"] =
+      result.time_offset_determined ? number(result.time_offset_sigma_s) : Json(nullptr);
+  json["time_offset_determined"] = result.time_offset_determined;
+  json["reprojection_rms_px"] = number(result.reprojection_rms_px);
+  json["worst_frame_rms_px"] = number(result.worst_frame_rms_px);
+  json["worst_frame_stamp_ns"] = result.worst_frame_stamp_ns;
+  json["frames_used"] = result.frames_used;
+  json["tags_used"] = result.tags_used;
+  json["corners_used"] = result.corners_used;
+  json["outlier_corners"] = result.outlier_corners;
+  return json;
+}
+
 Json setting_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
@@ -144,15 +193,21 @@ Json settings_json(const RunSettings& s) {
 
 }  // namespace
 
+ObservabilityReport result_observability(const CalibrationReport& report) {
+  return report.refinement ? refined_observability(report.observability, *report.refinement)
+                           : report.observability;
+}
+
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings) {
   Json json;
-  json["verdict"] = verdict_json(report.observability);
+  json["verdict"] = verdict_json(result_observability(report));
   json["optimization"] = optimization_json(report.optimization);
   json["observability"] = observability_json(report.observability);
   json["motion"] = motion_json(report.observability.motion);
   json["accuracy"] = accuracy_json(report.optimization.accuracy);
   json["validation"] = validation_json(report.optimization.validation);
   json["recording"] = recording_json(report.backward_header_stamps);
+  if (report.refinement) json["refinement"] = refinement_json(*report.refinement);
   json["settings"] = settings_json(settings);
   return common::json_text(json) + "\n";
 }

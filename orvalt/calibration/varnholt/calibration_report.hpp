@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "orvalt/calibration/pellitor/observability.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/calibration/varnholt/board_refinement_stage.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
 
 namespace orvalt::calibration {
@@ -21,7 +23,13 @@ struct CalibrationReport {
   // Header stamps that went backwards in the recording, per topic (a clock jump): any at all
   // make the result suspect.
   std::map<std::string, int> backward_header_stamps;
+  // Set when the run refined the optimizer's result against the board (--refine board).
+  std::optional<BoardRefinementRecord> refinement;
 };
+
+// What the recording determined about the result the files hold: the optimizer's findings, or,
+// after a successful refinement, refined_observability.
+ObservabilityReport result_observability(const CalibrationReport& report);
 
 // calibration_report.json: one object with "verdict" (whether the result is usable as it
 // stands, the parameters that make it not, the sentence that says so), "optimization" (vector,
@@ -32,7 +40,13 @@ struct CalibrationReport {
 // warnings), "accuracy", "validation", "recording" and "settings" (the options the run used).
 // Angles and sigmas in radians, lengths in metres unless a key says otherwise; numbers in their
 // shortest round-trip form, non-finite ones null. Indented by 4 spaces. "recording" holds the
-// backward header stamps per topic and whether they make the result suspect.
+// backward header stamps per topic and whether they make the result suspect. "optimization"
+// and "observability" describe the optimizer's result; "verdict" the result in the files
+// (result_observability). With a refinement, "refinement" follows "recording": whether it
+// succeeded (and so is the result in the files) and why not, the solver's outcome, the
+// optimizer's and the refined six-vector, per parameter the refined value, the optimizer's,
+// the determination and 1-sigma, the time offset, the reprojection RMS (overall and worst
+// frame) and the frames, tags and corners used.
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings);
 
 // Writes calibration_report_json to run_dir / "calibration_report.json", whole or not at all,

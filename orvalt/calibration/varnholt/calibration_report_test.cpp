@@ -96,6 +96,47 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
             nlohmann::ordered_json::array({"rz stopped at its search bound"}));
   EXPECT_EQ(unusable["verdict"]["message"], usability_verdict(report.observability));
   EXPECT_EQ(unusable["observability"]["rz"]["determination"], "at_bound");
+
+  // A refinement that measured rz makes the result in the files usable; the optimizer's
+  // findings stay as they were beside it.
+  BoardRefinementRecord refinement;
+  refinement.optimizer_vec6 = x;
+  refinement.result.success = true;
+  refinement.result.vec6 = x;
+  refinement.result.vec6(2) += 0.001;
+  refinement.result.vec6_sigma.setConstant(2e-4);
+  refinement.result.vec6_determined = {true, true, true, true, true, false};
+  refinement.result.time_offset_s = -0.05;
+  refinement.result.time_offset_sigma_s = 1e-4;
+  refinement.result.time_offset_determined = true;
+  refinement.result.reprojection_rms_px = 0.25;
+  refinement.result.corners_used = 4000;
+  report.refinement = refinement;
+  const auto refined = nlohmann::ordered_json::parse(calibration_report_json(report, settings));
+  EXPECT_EQ(refined["verdict"]["usable"], true);
+  EXPECT_EQ(refined["observability"]["rz"]["determination"], "at_bound");
+  const auto& section = refined["refinement"];
+  EXPECT_EQ(section["success"], true);
+  EXPECT_EQ(section["result_files_hold"], "refinement");
+  EXPECT_TRUE(section["failure_reason"].is_null());
+  EXPECT_EQ(section["optimizer_vec6"][2], x(2));
+  EXPECT_EQ(section["vec6"][2], x(2) + 0.001);
+  EXPECT_EQ(section["parameters"]["rz"]["optimizer_value"], x(2));
+  EXPECT_EQ(section["parameters"]["rz"]["sigma"], 2e-4);
+  EXPECT_EQ(section["parameters"]["tz"]["determination"], "undetermined");
+  EXPECT_TRUE(section["parameters"]["tz"]["sigma"].is_null());
+  EXPECT_EQ(section["time_offset_s"], -0.05);
+  EXPECT_EQ(section["reprojection_rms_px"], 0.25);
+  EXPECT_EQ(section["corners_used"], 4000);
+
+  // A failed refinement is never the result: the optimizer's findings decide the verdict.
+  report.refinement->result.success = false;
+  report.refinement->result.failure_reason = "reprojection RMS 3.000 px exceeds 2.000 px";
+  const auto failed = nlohmann::ordered_json::parse(calibration_report_json(report, settings));
+  EXPECT_EQ(failed["verdict"]["usable"], false);
+  EXPECT_EQ(failed["refinement"]["success"], false);
+  EXPECT_EQ(failed["refinement"]["result_files_hold"], "optimizer");
+  EXPECT_EQ(failed["refinement"]["failure_reason"], "reprojection RMS 3.000 px exceeds 2.000 px");
 }
 
 TEST(CalibrationReportTest, HeaderStampsThatWentBackwardsMakeTheResultSuspect) {

@@ -13,6 +13,7 @@
 #include "orvalt/calibration/pellitor/observability.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/calibration/report_page/report_page.hpp"
+#include "orvalt/calibration/varnholt/board_refinement_stage.hpp"
 #include "orvalt/calibration/varnholt/calibration_exports.hpp"
 #include "orvalt/calibration/varnholt/calibration_report.hpp"
 #include "orvalt/calibration/varnholt/calibration_result.hpp"
@@ -318,6 +319,24 @@ void CameraBaseCalibrator::write_page(std::chrono::steady_clock::time_point run_
   }
 }
 
+BoardRefinementRecord CameraBaseCalibrator::refine_on_board(const FrameMap& frames) {
+  RefinementInput input;
+  input.frames = refinement_frames(frames);
+  input.fx = fx;
+  input.fy = fy;
+  input.cx = cx;
+  input.cy = cy;
+  input.tag_size_m = args.tag_size_m;
+  input.initial_vec6 = vec6;
+  input.floor_points = camera_to_base_calibration_optimizer->camera_ground_points();
+  RefinementOptions options;
+  options.threads = default_worker_count();
+  board_refinement = refine_result_on_board(input, options);
+  log_refinement(*board_refinement);
+  if (board_refinement->result.success) vec6 = board_refinement->result.vec6;
+  return *board_refinement;
+}
+
 void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std::string& prefix) {
   const PoseList poses = Utils::load_csv_to_pose_list(run_dir() / csv_name);
   visualizer->plot(poses.pose_list, poses.range_x, poses.range_y);
@@ -326,7 +345,8 @@ void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std
 
 TimeDict CameraBaseCalibrator::calibration() {
   module_log()->debug("Starting camera to base_footprint extrinsic calibration");
-  TimeDict time_dict = new_time_dict();
+  const bool board_refinement_wanted = args.refine == "board";
+  TimeDict time_dict = new_time_dict(board_refinement_wanted);
   page = {};
   const auto start = std::chrono::steady_clock::now();
   try {
@@ -357,13 +377,20 @@ TimeDict CameraBaseCalibrator::calibration() {
                        "Compute odom and camera motion transforms",
                        "Compute odom and camera motion transforms", spdlog::level::info);
 
-    const CalibrationReport report = run_optimizer();
+    CalibrationReport report = run_optimizer();
     timer.finish_stage("optimizer_time", "Run camera to base calibration optimizer",
                        "Run camera to base calibration optimizer");
 
+    if (board_refinement_wanted) {
+      report.refinement = refine_on_board(data);
+      timer.finish_stage("refine_time", "Refine the result on the board",
+                         "Refine the result on the board", spdlog::level::info);
+    }
+
+    const ObservabilityReport findings = result_observability(report);
     save_calibration_result(vec6);
     write_calibration_exports(run_dir(), decompose_extrinsic(vec6), args.base_frame,
-                              args.camera_frame, unusable_parameters(report.observability));
+                              args.camera_frame, unusable_parameters(findings));
     module_log()->info("Calibration report saved to: {}",
                        write_calibration_report(run_dir(), report, args).string());
     write_page(start, [&] {
@@ -383,7 +410,7 @@ TimeDict CameraBaseCalibrator::calibration() {
                          bag_parser->backward_stamps().summary());
     }
     // Last, so that it is what a user reads when the run ends.
-    result_warning = usability_verdict(report.observability);
+    result_warning = usability_verdict(findings);
     if (!result_warning.empty()) module_log()->warn("⚠ {}", result_warning);
     return time_dict;
   } catch (const std::exception& error) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "orvalt/calibration/report_page/report_page_input.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
 #include "orvalt/calibration/utils/utils.hpp"
+#include "orvalt/calibration/varnholt/board_refinement_stage.hpp"
 #include "orvalt/calibration/varnholt/frame_record.hpp"
 #include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
@@ -53,7 +55,9 @@ class CameraBaseCalibrator {
 
   // Every stage in turn, each timed into the returned time_dict. A failure is logged as
   // "Calibration failed with error: " + its message and passed on unchanged; a run that
-  // collected no motion pair fails before the optimizer.
+  // collected no motion pair fails before the optimizer. With args.refine "board" the
+  // optimizer's result is refined against the board (stage refine_time) and, when that
+  // succeeds, the result files hold the refined result; a failed refinement is a warning.
   TimeDict calibration();
 
   // Extracts args.bag_dir into the run directory; the bag parser's success flag. Throws
@@ -122,6 +126,9 @@ class CameraBaseCalibrator {
   std::string result_warning;
   // What the run's calibration_report.html shows, gathered as the stages go.
   ReportPageInput page;
+  // After a run with args.refine "board": the optimizer's result and what the refinement made
+  // of it; vec6 is the refined result only when it succeeded.
+  std::optional<BoardRefinementRecord> board_refinement;
 
   std::unique_ptr<visual::TransformVisualizer> visualizer;
   std::unique_ptr<parser_bag::BagParser> bag_parser;
@@ -135,6 +142,9 @@ class CameraBaseCalibrator {
   // Configures and runs the optimizer on the collected pairs and ground planes, keeps the
   // result in vec6 and returns what the run found out about it.
   CalibrationReport run_optimizer();
+  // Refines vec6 against the board over `frames`, keeps the record in board_refinement, logs it
+  // and takes the refined result into vec6 when the refinement succeeded.
+  BoardRefinementRecord refine_on_board(const FrameMap& frames);
   void plot_pose_file(const std::string& csv_name, const std::string& prefix);
   std::filesystem::path topic_dir(const std::string& topic) const;
   // When args.report: completes `page` with `add_findings` and the run's settings, version and

@@ -62,6 +62,11 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_text_truth_option("--report", &s.report,
                           "Write calibration_report.html, a page to open in a browser, into each "
                           "run directory (default: on; --report '' leaves it out)");
+  p.add_choice_option(
+      "--refine", &s.refine, {"none", "board"},
+      "After the optimizer: none (default), or board, which refines its result against the "
+      "static board over every frame (tag corners in pixels, floor points, odometry with 0.01 m "
+      "per metre driven and 0.01 rad per radian turned, and the camera's time offset)");
   p.set_check([&s] { s.check(); });
   return parser;
 }

@@ -7,7 +7,7 @@
 
 namespace orvalt::calibration {
 
-// The calibration program's parser: the 32 options in the order of RunSettings, each writing
+// The calibration program's parser: the 33 options in the order of RunSettings, each writing
 // into `settings` (whose values on entry are the defaults), which must outlive the parser.
 // The two boolean options take one value read by text truth. A parse ends with
 // RunSettings::check(), whose refusal ends the program like a malformed command line.

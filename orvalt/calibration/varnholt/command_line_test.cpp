@@ -186,6 +186,14 @@ TEST(CommandLineTest, DetectorOptionsTakeOnlyTheirChoices) {
   EXPECT_EQ(parse({"--tag_border_bits", "0"}).status, 2);
 }
 
+TEST(CommandLineTest, RefineTakesNoneOrBoard) {
+  EXPECT_EQ(parse({}).settings.refine, "none");
+  const Parsed parsed = parse({"--refine", "board"});
+  ASSERT_FALSE(parsed.status);
+  EXPECT_EQ(parsed.settings.refine, "board");
+  EXPECT_EQ(parse({"--refine", "boards"}).status, 2);
+}
+
 TEST(CommandLineTest, OptionsAppearInTableOrder) {
   const std::string help = parse({"-h"}).out;
   std::size_t previous = 0;
@@ -221,7 +229,8 @@ TEST(CommandLineTest, OptionsAppearInTableOrder) {
                              "--camera_frame",
                              "--detector",
                              "--tag_border_bits",
-                             "--report"}) {
+                             "--report",
+                             "--refine"}) {
     const std::size_t at = help.find(std::string("\n  ") + option + " ");
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option;

@@ -41,6 +41,21 @@ Eigen::Matrix4d read_extrinsic_matrix(const std::filesystem::path& path) {
   }
 }
 
+Eigen::Matrix4d read_optimizer_extrinsic(const std::filesystem::path& report_path) {
+  std::ifstream file(report_path);
+  if (!file) throw common::FileNotFoundError("Report file not found: " + report_path.string());
+  try {
+    const nlohmann::json json = nlohmann::json::parse(file);
+    const std::vector<double> values =
+        json.at("optimization").at("vec6").get<std::vector<double>>();
+    if (values.size() != 6) throw std::runtime_error("not 6 values");
+    return TransformUtils::vector6_to_transform_matrix(Vector6d(values.data()));
+  } catch (const std::exception& error) {
+    throw std::runtime_error(report_path.string() +
+                             " holds no optimizer result optimization.vec6: " + error.what());
+  }
+}
+
 std::string comparison_report(const Eigen::Matrix4d& estimate, const Eigen::Matrix4d& truth,
                               const std::string& estimate_label, const std::string& truth_label) {
   const Eigen::Vector3d estimate_angles =
@@ -64,6 +79,42 @@ std::string comparison_report(const Eigen::Matrix4d& estimate, const Eigen::Matr
   const ExtrinsicError error = extrinsic_error(estimate, truth);
   report += fmt::format("rotation error: {:.3f} deg, translation error: {:.1f} mm\n",
                         error.rotation_deg, error.translation_mm);
+  return report;
+}
+
+std::string comparison_report(const std::vector<std::pair<std::string, Eigen::Matrix4d>>& estimates,
+                              const Eigen::Matrix4d& truth, const std::string& truth_label) {
+  // Rows of roll, pitch, yaw (degrees) and x, y, z (millimetres) of one transform.
+  const auto rows_of = [](const Eigen::Matrix4d& transform) {
+    Eigen::Matrix<double, 6, 1> rows;
+    rows << common::rad_to_deg(TransformUtils::mat2euler(transform.block<3, 3>(0, 0))),
+        transform.block<3, 1>(0, 3) * 1000.0;
+    return rows;
+  };
+  const Eigen::Matrix<double, 6, 1> truth_rows = rows_of(truth);
+  std::string report = fmt::format("{:<12}", "");
+  for (const auto& [label, estimate] : estimates) report += fmt::format("{:>12}", label);
+  report += fmt::format("{:>12}", truth_label);
+  for (const auto& [label, estimate] : estimates) report += fmt::format("{:>16}", label + " diff");
+  report += "\n";
+  const char* names[] = {"roll (deg)", "pitch (deg)", "yaw (deg)", "x (mm)", "y (mm)", "z (mm)"};
+  for (int i = 0; i < 6; ++i) {
+    const int decimals = i < 3 ? 3 : 2;
+    report += fmt::format("{:<12}", names[i]);
+    for (const auto& [label, estimate] : estimates) {
+      report += fmt::format("{:>12.{}f}", rows_of(estimate)(i), decimals);
+    }
+    report += fmt::format("{:>12.{}f}", truth_rows(i), decimals);
+    for (const auto& [label, estimate] : estimates) {
+      report += fmt::format("{:>16.{}f}", rows_of(estimate)(i) - truth_rows(i), decimals);
+    }
+    report += "\n";
+  }
+  for (const auto& [label, estimate] : estimates) {
+    const ExtrinsicError error = extrinsic_error(estimate, truth);
+    report += fmt::format("{} rotation error: {:.3f} deg, translation error: {:.2f} mm\n", label,
+                          error.rotation_deg, error.translation_mm);
+  }
   return report;
 }
 

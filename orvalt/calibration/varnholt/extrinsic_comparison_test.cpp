@@ -55,5 +55,35 @@ TEST(ExtrinsicComparisonTest, ReportShowsBothSidesAndTheErrors) {
             std::string::npos);
 }
 
+TEST(ExtrinsicComparisonTest, ReportShowsTheOptimizersAndTheRefinedResultBesideTheTruth) {
+  const Eigen::Matrix4d truth = transform(0.0, 0.0, 0.0, 0.01, 0.02, 0.15);
+  const Eigen::Matrix4d optimizer = transform(0.0, 0.0, 1.0 * M_PI / 180, 0.01, 0.02, 0.152);
+  const Eigen::Matrix4d refined = transform(0.0, 0.0, 0.02 * M_PI / 180, 0.01, 0.02, 0.1503);
+  const std::string report =
+      comparison_report({{"optimizer", optimizer}, {"refined", refined}}, truth, "reference");
+  EXPECT_NE(report.find("               optimizer     refined   reference  optimizer diff    "
+                        "refined diff\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("yaw (deg)          1.000       0.020       0.000           1.000"
+                        "           0.020\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("z (mm)            152.00      150.30      150.00            2.00"
+                        "            0.30\n"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("refined rotation error: 0.020 deg, translation error: 0.30 mm\n"),
+            std::string::npos);
+
+  const testing::TempDir dir;
+  std::ofstream(dir.path() / "report.json")
+      << R"({"optimization": {"vec6": [0.0, 0.0, 0.5, 0.01, 0.02, 0.15]}})";
+  EXPECT_TRUE(read_optimizer_extrinsic(dir.path() / "report.json")
+                  .isApprox(transform(0.0, 0.0, 0.5, 0.01, 0.02, 0.15), 1e-12));
+  std::ofstream(dir.path() / "result.json") << R"({"vec6": [0.0, 0.0, 0.5]})";
+  EXPECT_THROW(read_optimizer_extrinsic(dir.path() / "result.json"), std::runtime_error);
+}
+
 }  // namespace
 }  // namespace orvalt::calibration

@@ -164,12 +164,13 @@ void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
   page.has_result = true;
   page.vec6 = vec6;
   page.matrix = result.extrinsic_matrix;
-  page.unusable = unusable_parameters(report.observability);
+  const ObservabilityReport findings = result_observability(report);
+  page.unusable = unusable_parameters(findings);
   page.urdf = urdf_text(result, settings.base_frame, settings.camera_frame, page.unusable);
   page.static_transform_command =
       static_transform_command(result, settings.base_frame, settings.camera_frame, page.unusable);
   page.parameters.clear();
-  for (const ParameterFinding& finding : report.observability.parameters) {
+  for (const ParameterFinding& finding : findings.parameters) {
     page.parameters.push_back({finding.name, finding.value, finding.sigma,
                                determination_name(finding.determination), finding.determined_by,
                                finding.message});
@@ -186,6 +187,34 @@ void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
   if (!minimization.success) {
     page.caveats.push_back("The minimiser stopped without converging: " + minimization.message);
   }
+  if (report.refinement) {
+    page.refinement = page_refinement(*report.refinement);
+    const auto& optimizer = report.observability.parameters;
+    for (std::size_t i = 0; i < optimizer.size() && i < 6; ++i) {
+      page.refinement->optimizer_sigma[static_cast<Eigen::Index>(i)] =
+          optimizer[i].sigma.value_or(std::nan(""));
+    }
+  }
+}
+
+PageRefinement page_refinement(const BoardRefinementRecord& record) {
+  const RefinementResult& result = record.result;
+  PageRefinement page;
+  page.success = result.success;
+  page.failure_reason = result.failure_reason;
+  page.vec6 = result.vec6;
+  page.sigma = result.vec6_sigma;
+  page.time_offset_s = result.time_offset_s;
+  page.time_offset_sigma_s = result.time_offset_sigma_s;
+  page.reprojection_rms_px = result.reprojection_rms_px;
+  page.worst_frame_rms_px = result.worst_frame_rms_px;
+  page.frames_used = result.frames_used;
+  page.tags_used = result.tags_used;
+  page.corners_used = result.corners_used;
+  page.frame_rms_px = result.frame_rms_px;
+  page.optimizer_vec6 = record.optimizer_vec6;
+  page.optimizer_sigma.setConstant(std::nan(""));
+  return page;
 }
 
 }  // namespace orvalt::calibration

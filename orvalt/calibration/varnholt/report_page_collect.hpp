@@ -46,4 +46,7 @@ std::vector<std::pair<std::string, std::string>> page_settings(const RunSettings
 void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
                         const CalibrationReport& report, const RunSettings& settings);
 
+// The board refinement as the page shows it.
+PageRefinement page_refinement(const BoardRefinementRecord& record);
+
 }  // namespace orvalt::calibration

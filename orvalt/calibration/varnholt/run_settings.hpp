@@ -49,6 +49,7 @@ struct RunSettings {
   std::string detector = "opencv";           // tag detection engine: opencv or apriltag
   int tag_border_bits = 1;                   // tag border in code cells: 2 for Kalibr-style
   bool report = true;                        // write calibration_report.html
+  std::string refine = "none";               // after the optimizer: none, or board
 
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;
@@ -107,6 +108,7 @@ void visit_settings(const RunSettings& s, Visit&& visit) {
   visit("detector", s.detector);
   visit("tag_border_bits", s.tag_border_bits);
   visit("report", s.report);
+  visit("refine", s.refine);
   visit("topic_list", s.topic_list);
   visit("extrinsics_init", s.extrinsics_init);
   visit("extrinsics_bound", s.extrinsics_bound);

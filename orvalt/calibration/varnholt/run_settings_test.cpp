@@ -27,7 +27,7 @@ TEST(RunSettingsTest, DumpListsEveryFieldInRecordOrder) {
   settings.topic_list = make_topic_list(settings);
   derive_extrinsics(settings);
   const auto lines = settings_dump(settings);
-  ASSERT_EQ(lines.size(), 36u);
+  ASSERT_EQ(lines.size(), 37u);
   EXPECT_EQ(lines.front(), "========= camera_color_topic: /QuillonNode/rectify_left_image");
   EXPECT_EQ(lines[7], "========= bag_dir: None");
   EXPECT_EQ(lines[11], "========= tag_size_m: 0.15");
@@ -44,9 +44,10 @@ TEST(RunSettingsTest, DumpListsEveryFieldInRecordOrder) {
   EXPECT_EQ(lines[30], "========= detector: opencv");
   EXPECT_EQ(lines[31], "========= tag_border_bits: 1");
   EXPECT_EQ(lines[32], "========= report: True");
-  EXPECT_EQ(lines[33].rfind("========= topic_list: ['/tf', '/tf_static', ", 0), 0u);
-  EXPECT_EQ(lines[34], "========= extrinsics_init: [0.0, 0.0, 0.0, 0.01, 0.04, 0.146]");
-  EXPECT_EQ(lines[35].rfind("========= extrinsics_bound: [(-0.17453292519943295, "
+  EXPECT_EQ(lines[33], "========= refine: none");
+  EXPECT_EQ(lines[34].rfind("========= topic_list: ['/tf', '/tf_static', ", 0), 0u);
+  EXPECT_EQ(lines[35], "========= extrinsics_init: [0.0, 0.0, 0.0, 0.01, 0.04, 0.146]");
+  EXPECT_EQ(lines[36].rfind("========= extrinsics_bound: [(-0.17453292519943295, "
                             "0.17453292519943295), ",
                             0),
             0u);

@@ -40,6 +40,16 @@ TEST(StageTimerTest, AnUnknownStageIsRefused) {
   TimeDict time_dict = new_time_dict();
   StageTimer timer(time_dict);
   EXPECT_THROW(timer.finish_stage("nap_time", "Nap", "Nap"), std::out_of_range);
+  EXPECT_THROW(timer.finish_stage("refine_time", "Refine", "Refine"), std::out_of_range);
+}
+
+TEST(StageTimerTest, TheRefinementStageSitsBetweenTheOptimizerAndTheSaving) {
+  std::vector<std::string> keys;
+  for (const auto& [key, seconds] : new_time_dict(true)) keys.push_back(key);
+  EXPECT_THAT(keys, ElementsAre("parser_time", "init_apriltag_time", "init_pose_estimator_time",
+                                "load_sensor_time", "compute_odom_camera_motion_transforms_time",
+                                "optimizer_time", "refine_time", "save_calibration_result_time",
+                                "total_time"));
 }
 
 }  // namespace
