@@ -178,6 +178,10 @@ TEST_F(VarnholtProgramTest, RefinesOnTheBoardBesideAnUnchangedOptimizerResult) {
   EXPECT_NE(log.find("Board refinement converged after "), std::string::npos);
   EXPECT_NE(log.find("  tx: optimizer 10.0"), std::string::npos);
   EXPECT_NE(log.find("=============refine_time : avg time: "), std::string::npos);
+  // The page puts the refined result beside the optimizer's, with the refinement's figures.
+  const std::string page = read_text(run_dir() / "calibration_report.html");
+  EXPECT_NE(page.find("refined (in the files)"), std::string::npos);
+  EXPECT_NE(page.find("Board refinement: reprojection RMS"), std::string::npos);
 
   auto unrefined = report("none");
   EXPECT_FALSE(unrefined.contains("refinement"));
