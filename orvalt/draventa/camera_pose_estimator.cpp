@@ -71,11 +71,14 @@ bool depth_pixel_inside(float coordinate, int limit, int& index) {
 
 }  // namespace
 
+CameraPoseEstimator::CameraPoseEstimator(const common::CameraIntrinsics& intrinsics)
+    : intrinsics(intrinsics) {
+  K << intrinsics.fx, 0.0, intrinsics.cx, 0.0, intrinsics.fy, intrinsics.cy, 0.0, 0.0, 1.0;
+}
+
 CameraPoseEstimator::CameraPoseEstimator(double fx, double fy, double cx, double cy, int width,
                                          int height)
-    : width(width), height(height), fx(fx), fy(fy), cx(cx), cy(cy) {
-  K << fx, 0.0, cx, 0.0, fy, cy, 0.0, 0.0, 1.0;
-}
+    : CameraPoseEstimator(common::CameraIntrinsics{fx, fy, cx, cy, width, height}) {}
 
 CameraMotion CameraPoseEstimator::compute_camera_relative_transform(
     const apriltag::TagMap& prev_tags, const apriltag::TagMap& curr_tags, const cv::Mat& prev_depth,
@@ -84,7 +87,7 @@ CameraMotion CameraPoseEstimator::compute_camera_relative_transform(
     throw std::invalid_argument("[Error]: Must provide non-empty tag detections in both frames");
   }
   if (shape_of(prev_depth) != shape_of(curr_depth) ||
-      !has_camera_shape(prev_depth, height, width)) {
+      !has_camera_shape(prev_depth, intrinsics.height, intrinsics.width)) {
     throw std::invalid_argument(kShapeError);
   }
   if (prev_depth.depth() != curr_depth.depth()) {
@@ -139,13 +142,14 @@ CameraMotion CameraPoseEstimator::compute_camera_relative_transform(
 Points3d CameraPoseEstimator::_back_project_tag_points(const apriltag::TagPoints& uv,
                                                        const cv::Mat& depth, double min_depth,
                                                        double max_depth, double depth_scale) const {
-  if (!has_camera_shape(depth, height, width)) throw std::invalid_argument(kShapeError);
+  if (!has_camera_shape(depth, intrinsics.height, intrinsics.width))
+    throw std::invalid_argument(kShapeError);
   const Eigen::Index count = uv.rows();
   std::vector<int> us(count);
   std::vector<int> vs(count);
   for (Eigen::Index i = 0; i < count; ++i) {
-    if (!depth_pixel_inside(uv(i, 0), width, us[i]) ||
-        !depth_pixel_inside(uv(i, 1), height, vs[i])) {
+    if (!depth_pixel_inside(uv(i, 0), intrinsics.width, us[i]) ||
+        !depth_pixel_inside(uv(i, 1), intrinsics.height, vs[i])) {
       return Points3d(0, 3);
     }
   }
@@ -167,7 +171,8 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
                                                   const std::set<int>& tag_ids,
                                                   const cv::Mat& depth, double min_depth,
                                                   double max_depth, double depth_scale) const {
-  if (!has_camera_shape(depth, height, width)) throw std::invalid_argument(kShapeError);
+  if (!has_camera_shape(depth, intrinsics.height, intrinsics.width))
+    throw std::invalid_argument(kShapeError);
   const float scale = static_cast<float>(depth_scale);
   const float lower = static_cast<float>(min_depth);
   const float upper = static_cast<float>(max_depth);
@@ -184,7 +189,8 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
     for (Eigen::Index i = 0; i < uv.rows(); ++i) {
       int u = 0;
       int v = 0;
-      if (!depth_pixel_inside(uv(i, 0), width, u) || !depth_pixel_inside(uv(i, 1), height, v)) {
+      if (!depth_pixel_inside(uv(i, 0), intrinsics.width, u) ||
+          !depth_pixel_inside(uv(i, 1), intrinsics.height, v)) {
         continue;
       }
       const float d = raw_depth(depth, v, u) / scale;
@@ -208,7 +214,8 @@ Points3d CameraPoseEstimator::_batch_back_project(const apriltag::TagMap& tag_di
 }
 
 Eigen::RowVector3d CameraPoseEstimator::forward_left_up(double u, double v, double d) const {
-  return {d, -((u - cx) * d / fx), -((v - cy) * d / fy)};
+  return {d, -((u - intrinsics.cx) * d / intrinsics.fx),
+          -((v - intrinsics.cy) * d / intrinsics.fy)};
 }
 
 std::pair<Eigen::Matrix3d, Eigen::Vector3d> CameraPoseEstimator::_estimate_3d3d(

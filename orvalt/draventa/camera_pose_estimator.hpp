@@ -8,6 +8,7 @@
 
 #include "orvalt/apriltag/quinsel/tag_map.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 namespace orvalt::draventa {
 
@@ -28,6 +29,8 @@ struct CameraMotion {
 // estimator may serve several threads.
 class CameraPoseEstimator {
  public:
+  explicit CameraPoseEstimator(const common::CameraIntrinsics& intrinsics);
+  // The established interface passes the intrinsics one by one.
   CameraPoseEstimator(double fx, double fy, double cx, double cy, int width, int height);
 
   // Throws std::invalid_argument for an empty tag map or depth images that differ in shape
@@ -58,12 +61,7 @@ class CameraPoseEstimator {
   static std::pair<Eigen::Matrix3d, Eigen::Vector3d> _estimate_3d3d(
       const Eigen::Ref<const Eigen::MatrixXd>& X, const Eigen::Ref<const Eigen::MatrixXd>& Y);
 
-  int width;
-  int height;
-  double fx;
-  double fy;
-  double cx;
-  double cy;
+  common::CameraIntrinsics intrinsics;
   Eigen::Matrix3d K;  // [[fx, 0, cx], [0, fy, cy], [0, 0, 1]], for callers
 
  private:

@@ -25,7 +25,7 @@ using testing::LogCapture;
 
 constexpr const char* kLogger = "orvalt.draventa.draventa";
 
-const PinholeCamera kCamera;
+const common::CameraIntrinsics kCamera = kSyntheticCamera;
 
 CameraPoseEstimator make_estimator() {
   return CameraPoseEstimator(kCamera.fx, kCamera.fy, kCamera.cx, kCamera.cy, kCamera.width,
@@ -50,6 +50,24 @@ std::string error_of(const std::function<void()>& call) {
     return error.what();
   }
   return "no std::invalid_argument";
+}
+
+TEST(CameraPoseEstimatorTest, LooseIntrinsicsAndTheRecordBuildTheSameCamera) {
+  const common::CameraIntrinsics intrinsics{386.2, 385.7, 321.4, 238.9, 640, 480};
+  const CameraPoseEstimator from_record(intrinsics);
+  const CameraPoseEstimator from_values(386.2, 385.7, 321.4, 238.9, 640, 480);
+  for (const CameraPoseEstimator* estimator : {&from_record, &from_values}) {
+    EXPECT_EQ(estimator->intrinsics.fx, 386.2);
+    EXPECT_EQ(estimator->intrinsics.fy, 385.7);
+    EXPECT_EQ(estimator->intrinsics.width, 640);
+    EXPECT_EQ(estimator->intrinsics.height, 480);
+    Eigen::Matrix3d K;
+    K << 386.2, 0, 321.4, 0, 385.7, 238.9, 0, 0, 1;
+    EXPECT_EQ(estimator->K, K);
+  }
+  // A 480 x 640 image fits this camera, its transpose does not.
+  EXPECT_EQ(from_record._back_project_tag_points(square_tag(100, 100), constant_depth(1000)).rows(),
+            5);
 }
 
 TEST(CameraPoseEstimatorTest, RejectsBadInputsBeforeAnyComputation) {

@@ -29,7 +29,7 @@ OdomPose odom_pose(const Eigen::Isometry3d& odom_from_base) {
 TEST(MotionDirectionTest, OdometryAndInverseCameraMotionSatisfyHandEye) {
   // The board frame is the odometry frame. The camera poses are those of the exact round trip
   // (corners on whole pixels), so the estimator returns the true camera motion.
-  const PinholeCamera camera;
+  const common::CameraIntrinsics camera = kSyntheticCamera;
   BoardOptions board;
   board.origin_x = -0.152;
   board.origin_y = -0.152;
@@ -57,8 +57,7 @@ TEST(MotionDirectionTest, OdometryAndInverseCameraMotionSatisfyHandEye) {
 
   const BoardView prev = render_board(camera, board, camera1_from_odom);
   const BoardView curr = render_board(camera, board, camera2_from_odom);
-  const CameraPoseEstimator estimator(camera.fx, camera.fy, camera.cx, camera.cy, camera.width,
-                                      camera.height);
+  const CameraPoseEstimator estimator(camera);
   const auto motion =
       estimator.compute_camera_relative_transform(prev.tags, curr.tags, prev.depth, curr.depth);
   ASSERT_TRUE(motion.success);

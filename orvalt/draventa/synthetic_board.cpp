@@ -11,7 +11,7 @@ Eigen::Matrix3d camera_facing_board() {
   return camera_from_board;
 }
 
-BoardView render_board(const PinholeCamera& camera, const BoardOptions& board,
+BoardView render_board(const common::CameraIntrinsics& camera, const BoardOptions& board,
                        const Eigen::Isometry3d& camera_from_board) {
   BoardView view;
   for (int row = 0; row < board.rows; ++row) {

@@ -4,17 +4,11 @@
 #include <opencv2/core/mat.hpp>
 
 #include "orvalt/apriltag/quinsel/tag_map.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 namespace orvalt::draventa {
 
-struct PinholeCamera {
-  double fx = 500.0;
-  double fy = 500.0;
-  double cx = 320.0;
-  double cy = 240.0;
-  int width = 640;
-  int height = 480;
-};
+inline constexpr common::CameraIntrinsics kSyntheticCamera{500.0, 500.0, 320.0, 240.0, 640, 480};
 
 // A planar grid of square tags in the board frame: the board is the plane z = 0, x to the
 // right and y down as its viewer sees it; tag (row, col) has id row * cols + col and its
@@ -40,7 +34,7 @@ Eigen::Matrix3d camera_facing_board();
 // The tag points as a detector would report them (float pixel coordinates, not truncated) and
 // the depth image a registered depth camera would give (rounded to whole millimetres), for a
 // camera at camera_from_board (maps board coordinates to forward-left-up camera coordinates).
-BoardView render_board(const PinholeCamera& camera, const BoardOptions& board,
+BoardView render_board(const common::CameraIntrinsics& camera, const BoardOptions& board,
                        const Eigen::Isometry3d& camera_from_board);
 
 }  // namespace orvalt::draventa

@@ -15,6 +15,8 @@
 namespace orvalt::calibration {
 namespace {
 
+auto log() { return common::logger("orvalt.calibration.pellitor"); }
+
 using Matrix6d = Eigen::Matrix<double, 6, 6>;
 using TermValues = Eigen::Vector4d;
 
@@ -452,9 +454,8 @@ std::vector<std::string> observability_lines(const ObservabilityReport& report) 
 }
 
 void log_observability(const ObservabilityReport& report) {
-  const auto logger = common::logger("orvalt.calibration.pellitor");
-  for (const std::string& line : observability_lines(report)) logger->info("{}", line);
-  for (const std::string& warning : report.motion.warnings) logger->warn("⚠ {}", warning);
+  for (const std::string& line : observability_lines(report)) log()->info("{}", line);
+  for (const std::string& warning : report.motion.warnings) log()->warn("⚠ {}", warning);
 }
 
 }  // namespace orvalt::calibration

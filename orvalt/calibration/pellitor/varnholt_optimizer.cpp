@@ -30,9 +30,7 @@ constexpr double kSettledStep = 1e-6;
 // Iterations over which the relative decrease is measured: one per parameter.
 constexpr int kDecreaseWindow = 6;
 
-std::shared_ptr<spdlog::logger> module_logger() {
-  return common::logger("orvalt.calibration.pellitor");
-}
+auto log() { return common::logger("orvalt.calibration.pellitor"); }
 
 std::string shape_text(const Eigen::Index size) { return fmt::format("({},)", size); }
 
@@ -102,8 +100,8 @@ Points3d read_ground_points(const std::filesystem::path& file) {
                                          [](const Eigen::Vector3d& p) { return !p.allFinite(); });
   const auto dropped = std::distance(finite_end, cloud.points_.end());
   if (dropped > 0) {
-    module_logger()->warn("Dropped {} of {} points of {}: not finite numbers", dropped,
-                          cloud.points_.size(), file.string());
+    log()->warn("Dropped {} of {} points of {}: not finite numbers", dropped, cloud.points_.size(),
+                file.string());
     cloud.points_.erase(finite_end, cloud.points_.end());
   }
   const auto count = static_cast<Eigen::Index>(cloud.points_.size());
@@ -149,24 +147,22 @@ void check_finite_objective(const MinimizeResult& result, const ResidualTerms& t
 // A non-finite vector is not reported: its single warning says all there is.
 void log_validation(const Vector6d& vec6, const ValidationResult& record) {
   if (!vec6.allFinite()) return;
-  const auto logger = module_logger();
   if (record.warnings.empty()) {
-    logger->info("✓ Result validation passed");
+    log()->info("✓ Result validation passed");
   } else {
-    logger->info("⚠ Validation Warnings:");
-    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
+    log()->info("⚠ Validation Warnings:");
+    for (const auto& warning : record.warnings) log()->info("  - {}", warning);
   }
 }
 
 void log_accuracy(const AccuracyMetrics& metrics) {
-  const auto logger = module_logger();
-  logger->info("Accuracy Metrics:");
-  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
-  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
-  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
-               common::rad_to_deg(metrics.ground_normal_rmse));
-  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
-  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
+  log()->info("Accuracy Metrics:");
+  log()->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
+  log()->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
+  log()->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
+              common::rad_to_deg(metrics.ground_normal_rmse));
+  log()->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
+  log()->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
 }
 
 }  // namespace
@@ -220,21 +216,20 @@ ValidationResult validation_record(const Vector6d& vec6) {
 
 void log_optimization_summary(const OptimizationSummary& summary) {
   const MinimizeResult& result = summary.minimization;
-  const auto logger = module_logger();
-  logger->info("\n=============== Optimize Done ===============");
-  logger->info("Optimization results:");
-  logger->info("Optimization successful: {}", result.success ? "True" : "False");
-  logger->info("Iterations: {}", result.nit);
-  logger->info("Objective function value: {:.6f}", result.fun);
-  logger->info("Number of iterations: {}", result.nit);
-  logger->info("Function Evaluations: {}", result.nfev);
-  logger->info("Message: {}", result.message);
+  log()->info("\n=============== Optimize Done ===============");
+  log()->info("Optimization results:");
+  log()->info("Optimization successful: {}", result.success ? "True" : "False");
+  log()->info("Iterations: {}", result.nit);
+  log()->info("Objective function value: {:.6f}", result.fun);
+  log()->info("Number of iterations: {}", result.nit);
+  log()->info("Function Evaluations: {}", result.nfev);
+  log()->info("Message: {}", result.message);
   const Vector6d& x = summary.vec6;
-  logger->info("Optimized vector6: [{:.8f}]", fmt::join(x.data(), x.data() + 6, " "));
-  if (!result.success) logger->error("Optimization failed: {}", result.message);
+  log()->info("Optimized vector6: [{:.8f}]", fmt::join(x.data(), x.data() + 6, " "));
+  if (!result.success) log()->error("Optimization failed: {}", result.message);
   if (result.jac.size() > 0) {
-    logger->info("Gradient Convergence = {:.6e}, [{}]", summary.largest_gradient,
-                 gradient_grade(summary.largest_gradient));
+    log()->info("Gradient Convergence = {:.6e}, [{}]", summary.largest_gradient,
+                gradient_grade(summary.largest_gradient));
   }
   log_validation(summary.vec6, summary.validation);
   log_accuracy(summary.accuracy);
@@ -432,11 +427,10 @@ double VarnholtOptimizer::objective_function(const VectorRef& vec6,
   const ResidualTerms terms = residual_terms(vec6, cfg);
   const double total = weighted_total(terms, cfg);
   if (iter_ % 10 == 0) {
-    const auto logger = module_logger();
-    logger->info("[Iter {:3d}] ==============================================", iter_);
-    logger->info("      Loss    | Total={:8.5f}  AXXB={:7.5f}  Normal={:7.5f}  Z={:7.5f}", total,
-                 terms.axxb, terms.ground_normal, terms.ground_z);
-    logger->info(
+    log()->info("[Iter {:3d}] ==============================================", iter_);
+    log()->info("      Loss    | Total={:8.5f}  AXXB={:7.5f}  Normal={:7.5f}  Z={:7.5f}", total,
+                terms.axxb, terms.ground_normal, terms.ground_z);
+    log()->info(
         "      Params  | rx={:7.5f}  ry={:7.5f}  rz={:7.5f}  | tx={:7.5f}  ty={:7.5f}  "
         "tz={:7.5f}",
         vec6(0), vec6(1), vec6(2), vec6(3), vec6(4), vec6(5));
@@ -462,7 +456,7 @@ OptimizationSummary VarnholtOptimizer::optimize(const CalibOptimizerConfig& cfg,
                                 ": only L-BFGS-B is available");
   }
   iter_ = 0;
-  module_logger()->info("\n===== Camera-Base Extrinsic Calibration Start =====");
+  log()->info("\n===== Camera-Base Extrinsic Calibration Start =====");
 
   const Eigen::VectorXd x0 = initial_vec6 ? *initial_vec6 : initial_vec6_;
   Eigen::VectorXd lower(6);

@@ -67,7 +67,8 @@ std::optional<Eigen::Isometry3d> tag_in_camera(const apriltag::TagPoints& pixels
   }
   std::vector<cv::Point2d> image;
   for (int k = 0; k < 4; ++k) image.emplace_back(pixels(k, 0), pixels(k, 1));
-  const cv::Matx33d camera_matrix(input.fx, 0, input.cx, 0, input.fy, input.cy, 0, 0, 1);
+  const common::CameraIntrinsics& camera = input.intrinsics;
+  const cv::Matx33d camera_matrix(camera.fx, 0, camera.cx, 0, camera.fy, camera.cy, 0, 0, 1);
   cv::Vec3d rvec, tvec;
   if (!cv::solvePnP(object, image, camera_matrix, cv::noArray(), rvec, tvec, false,
                     cv::SOLVEPNP_IPPE_SQUARE)) {
@@ -86,7 +87,8 @@ std::optional<Eigen::Isometry3d> tag_in_camera(const apriltag::TagPoints& pixels
 }
 
 void validate(const RefinementInput& input) {
-  if (!(input.fx > 0 && input.fy > 0 && std::isfinite(input.cx) && std::isfinite(input.cy))) {
+  const common::CameraIntrinsics& camera = input.intrinsics;
+  if (!(camera.fx > 0 && camera.fy > 0 && std::isfinite(camera.cx) && std::isfinite(camera.cy))) {
     throw std::invalid_argument("Board refinement needs positive focal lengths");
   }
   if (!(input.tag_size_m > 0)) {
@@ -206,7 +208,7 @@ class BoardRefinement {
     if (!options_.estimate_time_offset) problem_.SetParameterBlockConstant(&time_offset_);
 
     const auto corners = corners_in_tag(input_.tag_size_m);
-    const residuals::PinholeIntrinsics intrinsics{input_.fx, input_.fy, input_.cx, input_.cy};
+    const common::CameraIntrinsics& intrinsics = input_.intrinsics;
     const double loss_scale = options_.robust_loss_scale_px / options_.pixel_sigma;
     for (std::size_t k = 0; k < frames_.size(); ++k) {
       problem_.AddParameterBlock(base_poses_[k].data(), 3);

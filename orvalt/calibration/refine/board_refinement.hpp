@@ -10,6 +10,7 @@
 #include "orvalt/apriltag/quinsel/tag_map.hpp"
 #include "orvalt/calibration/refine/odometry_track.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 namespace orvalt::calibration {
 
@@ -24,7 +25,7 @@ struct RefinementFrame {
 
 struct RefinementInput {
   std::vector<RefinementFrame> frames;
-  double fx = 0, fy = 0, cx = 0, cy = 0;     // pixels, of the rectified colour image
+  common::CameraIntrinsics intrinsics;       // of the rectified colour image
   double tag_size_m = 0;                     // outer black square of every tag
   Vector6d initial_vec6 = Vector6d::Zero();  // camera -> base_footprint, from the optimizer
   // Floor inliers of some point clouds, in the camera's forward-left-up coordinates.

@@ -190,7 +190,7 @@ TEST(BoardRefinementTest, RejectsUnusableInput) {
   input.tag_size_m = 0.0;
   EXPECT_THROW(refine_with_board(input), std::invalid_argument);
   input = recording.input;
-  input.fy = -1.0;
+  input.intrinsics.fy = -1.0;
   EXPECT_THROW(refine_with_board(input), std::invalid_argument);
   input = recording.input;
   input.frames.resize(1);

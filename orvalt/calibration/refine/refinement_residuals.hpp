@@ -6,6 +6,7 @@
 #include <Eigen/Core>
 
 #include "orvalt/calibration/refine/odometry_track.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 // Cost functors of the board refinement. Every residual is whitened (divided by its standard
 // deviation), so that one robust loss and one posterior variance serve them all.
@@ -45,15 +46,11 @@ void planar_between(const T* a, const T* b, T relative[3]) {
   relative[2] = atan2(sin(turn), cos(turn));
 }
 
-struct PinholeIntrinsics {
-  double fx = 0, fy = 0, cx = 0, cy = 0;
-};
-
 // One tag corner seen in one frame. Parameters: the extrinsic six-vector (camera in
 // forward-left-up axes to base_footprint), the frame's planar base pose in odom, and the tag's
 // pose in odom (angle-axis, translation; tag frame as OpenCV's square-marker convention).
 struct CornerReprojection {
-  PinholeIntrinsics intrinsics;
+  common::CameraIntrinsics intrinsics;
   Eigen::Vector3d corner_in_tag;
   Eigen::Vector2d observed;
   double pixel_sigma;

@@ -65,10 +65,7 @@ SyntheticBoardRecording make_synthetic_board_recording(
   recording.true_vec6 = options.true_vec6;
   recording.true_time_offset_s = -options.latency_s;
   RefinementInput& input = recording.input;
-  input.fx = camera.fx;
-  input.fy = camera.fy;
-  input.cx = camera.cx;
-  input.cy = camera.cy;
+  input.intrinsics = {camera.fx, camera.fy, camera.cx, camera.cy, camera.width, camera.height};
   input.tag_size_m = defaults.board.tag_size;
   input.initial_vec6 = options.true_vec6;
 

@@ -13,6 +13,8 @@
 namespace orvalt::calibration {
 namespace {
 
+auto log() { return common::logger("orvalt.calibration.utils"); }
+
 // Below this ratio of the second to the largest singular value of the axis correlation, the
 // rotation axes of the motions count as parallel: X's rotation about them is then set by noise.
 constexpr double kParallelAxesRatio = 1e-2;
@@ -98,11 +100,10 @@ Eigen::Matrix4d TransformUtils::solve_axxb_linear(const std::vector<Eigen::Matri
 
   const Eigen::Vector3d singular = svd.singularValues();
   if (!(singular(1) > kParallelAxesRatio * singular(0)) || decomposition.rank() < 3) {
-    common::logger("orvalt.calibration.utils")
-        ->warn(
-            "solve_axxb_linear: the problem is degenerate (the motions' rotation axes are "
-            "parallel, as for a robot driving on a floor); X's rotation about that axis and its "
-            "translation along it are not determined by these motions");
+    log()->warn(
+        "solve_axxb_linear: the problem is degenerate (the motions' rotation axes are "
+        "parallel, as for a robot driving on a floor); X's rotation about that axis and its "
+        "translation along it are not determined by these motions");
   }
 
   Eigen::Matrix4d X = Eigen::Matrix4d::Identity();

@@ -11,6 +11,8 @@
 namespace orvalt::calibration {
 namespace {
 
+auto log() { return common::logger("orvalt.calibration.varnholt"); }
+
 constexpr const char* kParameterNames[6] = {"rx", "ry", "rz", "tx", "ty", "tz"};
 
 bool is_rotation(int parameter) { return parameter < 3; }
@@ -132,10 +134,9 @@ std::string refinement_warning(const BoardRefinementRecord& record) {
 }
 
 void log_refinement(const BoardRefinementRecord& record) {
-  const auto log = common::logger("orvalt.calibration.varnholt");
-  for (const std::string& line : refinement_lines(record)) log->info("{}", line);
+  for (const std::string& line : refinement_lines(record)) log()->info("{}", line);
   const std::string warning = refinement_warning(record);
-  if (!warning.empty()) log->warn("⚠ {}", warning);
+  if (!warning.empty()) log()->warn("⚠ {}", warning);
 }
 
 }  // namespace orvalt::calibration

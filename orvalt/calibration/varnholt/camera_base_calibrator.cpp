@@ -35,9 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::shared_ptr<spdlog::logger> module_log() {
-  return common::logger("orvalt.calibration.varnholt");
-}
+auto log() { return common::logger("orvalt.calibration.varnholt"); }
 
 void recreate_directory(const fs::path& directory) {
   fs::remove_all(directory);
@@ -60,19 +58,19 @@ T required(const YAML::Node& document, const std::string& key, const fs::path& p
 
 // Intrinsics that cannot be a camera's would not fail later: they would quietly bend every
 // camera motion and so the result.
-void check_intrinsics(double fx, double fy, double cx, double cy, int width, int height,
-                      const fs::path& path) {
+void check_intrinsics(const common::CameraIntrinsics& camera, const fs::path& path) {
   const auto refuse = [&path](const char* field, const std::string& rule, const auto& value) {
     throw std::invalid_argument(fmt::format("Camera info file {}: '{}' must be {}, got {}",
                                             path.string(), field, rule, value));
   };
-  for (const auto& [field, value] : {std::pair{"fx", fx}, std::pair{"fy", fy}}) {
+  for (const auto& [field, value] : {std::pair{"fx", camera.fx}, std::pair{"fy", camera.fy}}) {
     if (!(std::isfinite(value) && value > 0.0)) refuse(field, "a finite number above 0", value);
   }
-  for (const auto& [field, value] : {std::pair{"cx", cx}, std::pair{"cy", cy}}) {
+  for (const auto& [field, value] : {std::pair{"cx", camera.cx}, std::pair{"cy", camera.cy}}) {
     if (!std::isfinite(value)) refuse(field, "a finite number", value);
   }
-  for (const auto& [field, value] : {std::pair{"width", width}, std::pair{"height", height}}) {
+  for (const auto& [field, value] :
+       {std::pair{"width", camera.width}, std::pair{"height", camera.height}}) {
     if (value <= 0) refuse(field, "at least 1 pixel", value);
   }
 }
@@ -100,7 +98,7 @@ bool CameraBaseCalibrator::parser_bag_data() {
   if (!args.bag_dir || !fs::exists(bag_dir)) {
     throw std::invalid_argument("Bag directory does not exist: " + bag_dir.string());
   }
-  module_log()->debug("Parser data output dir: {}", run_dir().string());
+  log()->debug("Parser data output dir: {}", run_dir().string());
   bag_parser = std::make_unique<parser_bag::BagParser>(args.topic_list, args.global_frame,
                                                        args.base_frame, run_dir(), args.debug);
   return bag_parser->parse_bag(bag_dir);
@@ -123,18 +121,18 @@ void CameraBaseCalibrator::_init_pose_estimator() {
   if (!document || document.IsNull() || document.size() == 0) {
     throw std::invalid_argument("Camera info file is empty: " + path.string());
   }
-  fx = required<double>(document, "fx", path);
-  fy = required<double>(document, "fy", path);
-  cx = required<double>(document, "cx", path);
-  cy = required<double>(document, "cy", path);
-  width = required<int>(document, "width", path);
-  height = required<int>(document, "height", path);
+  intrinsics.fx = required<double>(document, "fx", path);
+  intrinsics.fy = required<double>(document, "fy", path);
+  intrinsics.cx = required<double>(document, "cx", path);
+  intrinsics.cy = required<double>(document, "cy", path);
+  intrinsics.width = required<int>(document, "width", path);
+  intrinsics.height = required<int>(document, "height", path);
   required<std::vector<double>>(document, "distortion_coeffs", path);
   required<std::string>(document, "distortion_model", path);
-  check_intrinsics(fx, fy, cx, cy, width, height, path);
-  module_log()->debug("Camera intrinsics: fx={}, fy={}, cx={}, cy={}, width={}, height={}", fx, fy,
-                      cx, cy, width, height);
-  pose_estimator = std::make_unique<draventa::CameraPoseEstimator>(fx, fy, cx, cy, width, height);
+  check_intrinsics(intrinsics, path);
+  log()->debug("Camera intrinsics: fx={}, fy={}, cx={}, cy={}, width={}, height={}", intrinsics.fx,
+               intrinsics.fy, intrinsics.cx, intrinsics.cy, intrinsics.width, intrinsics.height);
+  pose_estimator = std::make_unique<draventa::CameraPoseEstimator>(intrinsics);
 }
 
 FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_dir,
@@ -160,8 +158,8 @@ FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_d
   image_counts = count_images(results);
   page.images = page_images(tasks, results);
   FrameMap frames = frames_by_timestamp(std::move(results));
-  module_log()->info("Loaded {} data pairs", frames.size());
-  module_log()->info(
+  log()->info("Loaded {} data pairs", frames.size());
+  log()->info(
       "Tags of --target_ids found in {} of {} images; {} showed no tag, {} only tags of other "
       "ids, {} could not be read",
       image_counts.frames, image_counts.images, image_counts.without_tags,
@@ -208,7 +206,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
       const bool shared = share_a_tag(frame_k.corner_dict, frame_k1.corner_dict);
       ++(shared ? pair_counts.no_depth : pair_counts.no_common_tag);
       page.pairs.push_back({ts_k, ts_k1, shared ? PairFate::kNoDepth : PairFate::kNoCommonTag});
-      module_log()->debug(
+      log()->debug(
           "Failed to compute camera relative transform between time_stamp: {} and {},"
           "thus skip",
           ts_k, ts_k1);
@@ -241,20 +239,19 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   if (T_odom_list.size() != T_camera_list.size()) {
     throw std::invalid_argument("Number of odom and camera motion pairs must be equal");
   }
-  module_log()->info(
+  log()->info(
       "Dropped {} of {} motion pairs whose odometry and camera translations differ by more than "
       "0.05 m",
       pair_counts.gate_failures, pair_counts.pairs);
-  module_log()->info("*********Collected valid motion pairs(camera-odom pair): {}",
-                     T_odom_list.size());
-  module_log()->info("*********Collected estimate_info : {}", estimate_info.size());
-  module_log()->info("*********Collected position_info : {}", position_info.size());
+  log()->info("*********Collected valid motion pairs(camera-odom pair): {}", T_odom_list.size());
+  log()->info("*********Collected estimate_info : {}", estimate_info.size());
+  log()->info("*********Collected position_info : {}", position_info.size());
   if (args.debug) {
     const std::string estimate_path = run_dir().string() + "/estime_pose.csv";
     std::string estimate_text;
     for (const std::string& line : estimate_info) estimate_text += line + '\n';
     common::write_file_atomically(estimate_path, estimate_text);
-    module_log()->debug("Estimate pose info saved to {}", estimate_path);
+    log()->debug("Estimate pose info saved to {}", estimate_path);
     Utils::save_pose_set_to_csv({position_info.begin(), position_info.end()},
                                 run_dir().string() + "/odom_pose_filtered.csv");
   }
@@ -266,9 +263,9 @@ Eigen::Matrix4d CameraBaseCalibrator::compute_initial_extrinsic() {
     throw std::invalid_argument("At least 3 motion pairs required for linear calibration");
   }
   const Eigen::Matrix4d X = TransformUtils::solve_axxb_linear(T_odom_list, T_camera_list);
-  module_log()->debug("Linear calibration initial extrinsic init value:");
-  module_log()->debug("Rotation matrix:\n{}", array_text(X.block<3, 3>(0, 0)));
-  module_log()->debug("Translation vector:\n{}", array_text(X.block<3, 1>(0, 3)));
+  log()->debug("Linear calibration initial extrinsic init value:");
+  log()->debug("Rotation matrix:\n{}", array_text(X.block<3, 3>(0, 0)));
+  log()->debug("Translation vector:\n{}", array_text(X.block<3, 1>(0, 3)));
   return X;
 }
 
@@ -289,16 +286,16 @@ fs::path CameraBaseCalibrator::save_calibration_result(const Eigen::VectorXd& ve
   euler = result.euler;
   euler_deg = result.euler_deg;
   quat = result.quat;
-  module_log()->info("Calibration result:");
-  module_log()->info("Rotation matrix:\n{}", array_text(R));
-  module_log()->info("Translation vector:\n{}", array_text(t));
-  module_log()->info("Eulerian angles (rad):\n{}", array_text(euler));
-  module_log()->info("Eulerian angles (deg):\n{}", array_text(euler_deg));
-  module_log()->info("Quaternion (w, x, y, z):\n{}", array_text(quat));
-  module_log()->info("Extrinsic matrix:\n{}", array_text(result.extrinsic_matrix));
+  log()->info("Calibration result:");
+  log()->info("Rotation matrix:\n{}", array_text(R));
+  log()->info("Translation vector:\n{}", array_text(t));
+  log()->info("Eulerian angles (rad):\n{}", array_text(euler));
+  log()->info("Eulerian angles (deg):\n{}", array_text(euler_deg));
+  log()->info("Quaternion (w, x, y, z):\n{}", array_text(quat));
+  log()->info("Extrinsic matrix:\n{}", array_text(result.extrinsic_matrix));
   const fs::path path = run_dir() / save_name;
   common::write_file_atomically(path, calibration_result_json(result));
-  module_log()->info("Calibration results saved to: {}", path.string());
+  log()->info("Calibration results saved to: {}", path.string());
   return path;
 }
 
@@ -312,20 +309,17 @@ void CameraBaseCalibrator::write_page(std::chrono::steady_clock::time_point run_
     if (args.bag_dir) page.recording = page_recording(*args.bag_dir);
     page.run_seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - run_start).count();
-    module_log()->info("Calibration report page saved to: {}",
-                       write_report_page(run_dir(), page).string());
+    log()->info("Calibration report page saved to: {}",
+                write_report_page(run_dir(), page).string());
   } catch (const std::exception& error) {
-    module_log()->warn("⚠ Could not write calibration_report.html: {}", error.what());
+    log()->warn("⚠ Could not write calibration_report.html: {}", error.what());
   }
 }
 
 BoardRefinementRecord CameraBaseCalibrator::refine_on_board(const FrameMap& frames) {
   RefinementInput input;
   input.frames = refinement_frames(frames);
-  input.fx = fx;
-  input.fy = fy;
-  input.cx = cx;
-  input.cy = cy;
+  input.intrinsics = intrinsics;
   input.tag_size_m = args.tag_size_m;
   input.initial_vec6 = vec6;
   input.floor_points = camera_to_base_calibration_optimizer->camera_ground_points();
@@ -344,7 +338,7 @@ void CameraBaseCalibrator::plot_pose_file(const std::string& csv_name, const std
 }
 
 TimeDict CameraBaseCalibrator::calibration() {
-  module_log()->debug("Starting camera to base_footprint extrinsic calibration");
+  log()->debug("Starting camera to base_footprint extrinsic calibration");
   const bool board_refinement_wanted = args.refine == "board";
   TimeDict time_dict = new_time_dict(board_refinement_wanted);
   page = {};
@@ -391,13 +385,12 @@ TimeDict CameraBaseCalibrator::calibration() {
     save_calibration_result(vec6);
     write_calibration_exports(run_dir(), decompose_extrinsic(vec6), args.base_frame,
                               args.camera_frame, unusable_parameters(findings));
-    module_log()->info("Calibration report saved to: {}",
-                       write_calibration_report(run_dir(), report, args).string());
+    log()->info("Calibration report saved to: {}",
+                write_calibration_report(run_dir(), report, args).string());
     write_page(start, [&] {
       add_result_to_page(page, vec6, report, args);
       const Eigen::Matrix4d base_from_camera = decompose_extrinsic(vec6).extrinsic_matrix;
-      page.board_tags =
-          board_tag_positions(data, base_from_camera, fx, fy, cx, cy, args.tag_size_m);
+      page.board_tags = board_tag_positions(data, base_from_camera, intrinsics, args.tag_size_m);
       page.floor_heights_m = floor_heights(
           camera_to_base_calibration_optimizer->camera_ground_points(), base_from_camera);
     });
@@ -406,15 +399,14 @@ TimeDict CameraBaseCalibrator::calibration() {
 
     timer.finish_total();
     if (bag_parser->backward_stamps().total() > 0) {
-      module_log()->warn("⚠ {} ({})", kBackwardStampsWarning,
-                         bag_parser->backward_stamps().summary());
+      log()->warn("⚠ {} ({})", kBackwardStampsWarning, bag_parser->backward_stamps().summary());
     }
     // Last, so that it is what a user reads when the run ends.
     result_warning = usability_verdict(findings);
-    if (!result_warning.empty()) module_log()->warn("⚠ {}", result_warning);
+    if (!result_warning.empty()) log()->warn("⚠ {}", result_warning);
     return time_dict;
   } catch (const std::exception& error) {
-    module_log()->error("Calibration failed with error: {}", error.what());
+    log()->error("Calibration failed with error: {}", error.what());
     page.failure = error.what();
     write_page(start);
     throw;
@@ -430,11 +422,11 @@ CalibrationReport CameraBaseCalibrator::run_optimizer() {
   config.w_xy = args.w_xy;
   config.ftol = args.ftol;
   config.gtol = args.gtol;
-  module_log()->debug("**********Calibration optimizer config done**********\n");
+  log()->debug("**********Calibration optimizer config done**********\n");
   camera_to_base_calibration_optimizer =
       std::make_unique<VarnholtOptimizer>(T_odom_list, T_camera_list, ground_points_save_dir,
                                           args.extrinsics_bound, args.extrinsics_init);
-  module_log()->debug("**********Init camera to base calibration optimizer done**********\n");
+  log()->debug("**********Init camera to base calibration optimizer done**********\n");
   CalibrationReport report;
   report.optimization = camera_to_base_calibration_optimizer->optimize(config);
   vec6 = report.optimization.vec6;

@@ -20,6 +20,7 @@
 #include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
 #include "orvalt/calibration/varnholt/time_dict.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 namespace orvalt::apriltag {
 class AprilgridCornerDetect;
@@ -103,16 +104,13 @@ class CameraBaseCalibrator {
   std::filesystem::path save_calibration_result(
       const Eigen::VectorXd& vec6, const std::string& save_name = "calibration_result.json");
 
-  std::filesystem::path run_dir() const;
-
   RunSettings& args;
   std::vector<Eigen::Matrix4d> T_odom_list;
   std::vector<Eigen::Matrix4d> T_camera_list;
   std::filesystem::path ground_points_save_dir;
   std::vector<std::string> estimate_info;
   std::set<PoseRow> position_info;
-  double fx = 0, fy = 0, cx = 0, cy = 0;
-  int width = 0, height = 0;
+  common::CameraIntrinsics intrinsics;
   Vector6d vec6 = Vector6d::Zero();
   Eigen::Matrix3d R = Eigen::Matrix3d::Identity();
   Eigen::Vector3d t = Eigen::Vector3d::Zero();
@@ -139,6 +137,7 @@ class CameraBaseCalibrator {
   std::unique_ptr<VarnholtOptimizer> camera_to_base_calibration_optimizer;
 
  private:
+  std::filesystem::path run_dir() const;
   // Configures and runs the optimizer on the collected pairs and ground planes, keeps the
   // result in vec6 and returns what the run found out about it.
   CalibrationReport run_optimizer();

@@ -125,8 +125,8 @@ TEST_F(CameraBaseCalibratorTest, IntrinsicsComeFromTheCameraInfoFile) {
       << "fx: 386.2\nfy: 385.7\ncx: 321.4\ncy: 238.9\ndistortion_coeffs: [0, 0]\nwidth: 640\n"
          "height: 480\ndistortion_model: plumb_bob\n";
   calibrator._init_pose_estimator();
-  EXPECT_EQ(calibrator.fx, 386.2);
-  EXPECT_EQ(calibrator.height, 480);
+  EXPECT_EQ(calibrator.intrinsics.fx, 386.2);
+  EXPECT_EQ(calibrator.intrinsics.height, 480);
   ASSERT_TRUE(calibrator.pose_estimator);
 }
 

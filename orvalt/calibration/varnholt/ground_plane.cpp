@@ -17,6 +17,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+auto log() { return common::logger("orvalt.calibration.varnholt"); }
+
 constexpr std::size_t kMinCroppedPoints = 30;
 constexpr int kRansacPoints = 3;
 constexpr int kRansacIterations = 1000;
@@ -44,9 +46,8 @@ using common::ends_with;
 std::pair<bool, bool> crop_and_estimate_plane_points(const std::string& pc_path, const CropBox& box,
                                                      const fs::path& ground_points_save_dir,
                                                      double dist_threshold, double inlier_ratio) {
-  const auto log = common::logger("orvalt.calibration.varnholt");
   if (!fs::exists(pc_path)) {
-    log->warn("Point cloud file not found: {}, skip", pc_path);
+    log()->warn("Point cloud file not found: {}, skip", pc_path);
     return {false, false};
   }
   if (box.x_min >= box.x_max || box.y_min >= box.y_max || box.z_min >= box.z_max) {
@@ -76,7 +77,7 @@ std::pair<bool, bool> crop_and_estimate_plane_points(const std::string& pc_path,
       cropped->SegmentPlane(dist_threshold, kRansacPoints, kRansacIterations);
   const double ratio = static_cast<double>(inliers.size()) / static_cast<double>(n);
   if (ratio < inlier_ratio) {
-    log->debug(
+    log()->debug(
         "Failed to detect a valid plane in the cropped point cloud. inlier_ratio: {:.4f}, less "
         "than {:.4f}, please check the bounding box.",
         ratio, inlier_ratio);
@@ -92,7 +93,6 @@ std::pair<bool, bool> crop_and_estimate_plane_points(const std::string& pc_path,
 
 int collect_ground_planes(const fs::path& pointcloud_dir, const CropBox& box,
                           const fs::path& ground_points_save_dir) {
-  const auto log = common::logger("orvalt.calibration.varnholt");
   const fs::path directory = fs::absolute(pointcloud_dir);
   int count = 0;
   for (const auto& entry : fs::directory_iterator(directory)) {
@@ -101,7 +101,7 @@ int collect_ground_planes(const fs::path& pointcloud_dir, const CropBox& box,
     const auto [exists, plane] =
         crop_and_estimate_plane_points((directory / name).string(), box, ground_points_save_dir);
     if (exists && !plane) {
-      log->warn("Failed to detect a valid plane for {}, thus skip", name);
+      log()->warn("Failed to detect a valid plane for {}, thus skip", name);
       continue;
     }
     // A cloud that vanished since the listing gave no ground points, so it does not count.
@@ -111,7 +111,7 @@ int collect_ground_planes(const fs::path& pointcloud_dir, const CropBox& box,
     throw std::invalid_argument("Must have at least 3 valid 3D points for plane estimation, got " +
                                 std::to_string(count));
   }
-  log->info("Valid 3D points for plane estimation: {}", count);
+  log()->info("Valid 3D points for plane estimation: {}", count);
   return count;
 }
 

@@ -106,10 +106,10 @@ std::optional<PageRecording> page_recording(const std::filesystem::path& bag_dir
 }
 
 std::vector<std::pair<int, Eigen::Vector2d>> board_tag_positions(
-    const FrameMap& frames, const Eigen::Matrix4d& base_from_camera, double fx, double fy,
-    double cx, double cy, double tag_size_m) {
+    const FrameMap& frames, const Eigen::Matrix4d& base_from_camera,
+    const common::CameraIntrinsics& camera, double tag_size_m) {
   constexpr std::size_t kMostFrames = 30;
-  const cv::Matx33d K(fx, 0, cx, 0, fy, cy, 0, 0, 1);
+  const cv::Matx33d K(camera.fx, 0, camera.cx, 0, camera.fy, camera.cy, 0, 0, 1);
 
   std::map<int, std::pair<Eigen::Vector2d, int>> sums;
   const std::size_t step = std::max<std::size_t>(1, frames.size() / kMostFrames);

@@ -14,6 +14,7 @@
 #include "orvalt/calibration/varnholt/frame_record.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+#include "orvalt/common/camera_intrinsics.hpp"
 
 // What a calibration run hands to its report page, gathered from the run's own records.
 namespace orvalt::calibration {
@@ -31,8 +32,8 @@ std::optional<PageRecording> page_recording(const std::filesystem::path& bag_dir
 // (solved from its four corners and its size) carried through the odometry and
 // `base_from_camera`, averaged over at most 30 frames spread over the run.
 std::vector<std::pair<int, Eigen::Vector2d>> board_tag_positions(
-    const FrameMap& frames, const Eigen::Matrix4d& base_from_camera, double fx, double fy,
-    double cx, double cy, double tag_size_m);
+    const FrameMap& frames, const Eigen::Matrix4d& base_from_camera,
+    const common::CameraIntrinsics& camera, double tag_size_m);
 
 // Each ground cloud's points' height in the base frame at `base_from_camera`.
 std::vector<std::vector<double>> floor_heights(const std::vector<Points3d>& clouds_in_camera,

@@ -83,7 +83,8 @@ TEST(BoardTagPositionsTest, TagCentresLandWhereTheyAreInTheGlobalFrame) {
   frame.corner_dict = {{7, corners}};
   const FrameMap frames = {{1, frame}, {2, frame}};
 
-  const auto positions = board_tag_positions(frames, base_from_camera, fx, fy, cx, cy, size);
+  const auto positions =
+      board_tag_positions(frames, base_from_camera, {fx, fy, cx, cy, 640, 480}, size);
   ASSERT_EQ(positions.size(), 1u);
   EXPECT_EQ(positions[0].first, 7);
   // Turned left, the base's x is the global y: (1 - 0.2, 1 + 2).

@@ -9,23 +9,27 @@
 #include "orvalt/common/logger.hpp"
 
 namespace orvalt::calibration {
+namespace {
+
+auto log() { return common::logger("orvalt.calibration.varnholt"); }
+
+}  // namespace
 
 std::vector<TimeDict> run_datasets(RunSettings& settings, const Calibrate& calibrate) {
   namespace fs = std::filesystem;
-  const auto log = common::logger("orvalt.calibration.varnholt");
   const fs::path output_root = settings.parser_output_dir;
   std::vector<TimeDict> results;
   for (const auto& entry : fs::directory_iterator(settings.bag_datasets_dir)) {
     settings.bag_dir = entry.path().string();
     const fs::path dataset_dir = output_root / entry.path().filename();
     for (int i = 0; i < settings.calib_num; ++i) {
-      log->info("Start calibration {}", i);
+      log()->info("Start calibration {}", i);
       settings.parser_output_dir = (dataset_dir / ("calib_" + std::to_string(i))).string();
       results.push_back(calibrate(settings));
     }
   }
-  log->info("Calibration done, {} datasets, {} times each dataset", results.size(),
-            settings.calib_num);
+  log()->info("Calibration done, {} datasets, {} times each dataset", results.size(),
+              settings.calib_num);
   return results;
 }
 

@@ -5,6 +5,8 @@
 namespace orvalt::calibration {
 namespace {
 
+auto log() { return common::logger("orvalt.calibration.varnholt"); }
+
 double seconds(std::chrono::steady_clock::duration elapsed) {
   return std::chrono::duration<double>(elapsed).count();
 }
@@ -19,17 +21,15 @@ void StageTimer::finish_stage(const std::string& key, const std::string& label,
   const Clock::time_point now = Clock::now();
   const double elapsed = seconds(now - mark_);
   time_entry(time_dict_, key) = elapsed;
-  const auto log = common::logger("orvalt.calibration.varnholt");
-  log->log(level, "{} time: {:.4f} s", label, elapsed);
-  log->debug("**********{} done**********\n", banner);
+  log()->log(level, "{} time: {:.4f} s", label, elapsed);
+  log()->debug("**********{} done**********\n", banner);
   mark_ = now;
 }
 
 double StageTimer::finish_total() {
   const double total = seconds(Clock::now() - start_);
   time_entry(time_dict_, "total_time") = total;
-  common::logger("orvalt.calibration.varnholt")
-      ->debug("Total calibration time: {:.2f} seconds", total);
+  log()->debug("Total calibration time: {:.2f} seconds", total);
   return total;
 }
 
