@@ -157,8 +157,20 @@ simulation::SimulationOptions simulation_options(const Condition& condition, std
 
 const std::vector<CalibrationSetting>& calibration_settings() {
   static const std::vector<CalibrationSetting> settings = {
-      {"defaults", "defaults", false, 1.0, true}, {"w_xy 0, all ids", "w_xy0_all_ids", true, 0.0}};
+      {"defaults", "defaults", false, 1.0, true},
+      {"w_xy 0, all ids", "w_xy0_all_ids", true, 0.0},
+      {"--detector apriltag", "detector_apriltag", false, 1.0, true, "apriltag"}};
   return settings;
+}
+
+std::string varnholt_method(const CalibrationSetting& setting) {
+  return "varnholt, " + setting.name;
+}
+
+std::string refined_method(const CalibrationSetting& setting) {
+  // The defaults' refined result keeps the name earlier results were stored under.
+  if (setting.detector == "opencv") return "varnholt, --refine board";
+  return varnholt_method(setting) + ", --refine board";
 }
 
 calibration::RunSettings run_settings(const CalibrationSetting& setting,
@@ -171,6 +183,7 @@ calibration::RunSettings run_settings(const CalibrationSetting& setting,
   settings.debug = false;
   settings.w_xy = setting.w_xy;
   if (setting.refine_board) settings.refine = "board";
+  settings.detector = setting.detector;
   if (setting.all_board_ids) {
     settings.target_ids.resize(static_cast<std::size_t>(board.rows * board.cols));
     std::iota(settings.target_ids.begin(), settings.target_ids.end(), board.first_id);

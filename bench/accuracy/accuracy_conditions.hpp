@@ -66,17 +66,20 @@ struct CalibrationSetting {
   // Also refine the result against the board (--refine board): the same run then gives the
   // optimizer's result as this setting and the refined one as refined_method_name().
   bool refine_board = false;
+  std::string detector = "opencv";  // tag detection engine (--detector)
 };
-// The program's defaults (refined as well), then the horizontal prior off with every tag of the
-// board as target.
+// The program's defaults (refined as well), the horizontal prior off with every tag of the
+// board as target, then the defaults with the AprilTag library detecting the tags (refined as
+// well).
 const std::vector<CalibrationSetting>& calibration_settings();
+
+// The method names of a setting's optimizer result and, with refine_board, of its refined one.
+std::string varnholt_method(const CalibrationSetting& setting);
+std::string refined_method(const CalibrationSetting& setting);
 
 // The calibration program's settings for one run of `bag_dir` into `run_dir`: its defaults
 // with `setting` applied and the derived fields filled in as the program fills them. `board`
 // gives the ids of the board. Debug output is off: it does not change the result.
-// The method name of the refined results.
-inline constexpr const char* kRefinedMethod = "varnholt, --refine board";
-
 calibration::RunSettings run_settings(const CalibrationSetting& setting,
                                       const simulation::BoardLayout& board,
                                       const std::filesystem::path& bag_dir,

@@ -49,17 +49,14 @@ MethodOutcome measure(const std::string& method, int pairs, const calibration::V
   return outcome;
 }
 
-std::string varnholt_method(const CalibrationSetting& setting) {
-  return "varnholt, " + setting.name;
-}
-
 // The refined result of a run beside the optimizer's `optimizer` outcome of the same run, whose
 // time then leaves out the refinement stage.
-MethodOutcome refined_outcome(const calibration::BoardRefinementRecord& refinement,
+MethodOutcome refined_outcome(const std::string& method,
+                              const calibration::BoardRefinementRecord& refinement,
                               double refine_seconds, const simulation::GroundTruth& truth,
                               MethodOutcome& optimizer) {
   MethodOutcome outcome = optimizer;
-  outcome.method = kRefinedMethod;
+  outcome.method = method;
   optimizer.wall_seconds -= refine_seconds;
   optimizer.cpu_seconds -= refine_seconds;
   outcome.refine_seconds = refine_seconds;
@@ -84,7 +81,9 @@ std::vector<std::string> method_names() {
   for (const CalibrationSetting& setting : calibration_settings()) {
     names.push_back(varnholt_method(setting));
   }
-  names.push_back(kRefinedMethod);
+  for (const CalibrationSetting& setting : calibration_settings()) {
+    if (setting.refine_board) names.push_back(refined_method(setting));
+  }
   names.push_back("solve_axxb_linear");
   for (const OpenCvHandEyeMethod& method : opencv_hand_eye_methods()) {
     names.push_back("OpenCV " + method.name);
@@ -130,8 +129,8 @@ JobResult run_job(const Condition& condition, std::uint64_t seed, const fs::path
     });
     outcome.pairs = pairs;
     if (refinement) {
-      const MethodOutcome refined =
-          refined_outcome(*refinement, refine_seconds, ground_truth, outcome);
+      const MethodOutcome refined = refined_outcome(refined_method(setting), *refinement,
+                                                    refine_seconds, ground_truth, outcome);
       result.outcomes.push_back(outcome);
       result.outcomes.push_back(refined);
     } else {

@@ -14,8 +14,9 @@ namespace {
 // Indices into ConditionStatistics::methods, in method_names() order.
 constexpr std::size_t kDefaults = 0;
 constexpr std::size_t kFreeSetting = 1;
-constexpr std::size_t kRefined = 2;
-constexpr std::size_t kFirstSolver = 3;
+constexpr std::size_t kRefined = 3;
+constexpr std::size_t kApriltagRefined = 4;
+constexpr std::size_t kFirstSolver = 5;
 
 constexpr std::size_t kRz = 2, kTx = 3, kTy = 4, kTz = 5;
 
@@ -30,7 +31,7 @@ std::string mounting_text(const std::vector<double>& vec6, bool radians = true) 
 // The ids of the simulated board, as a --target_ids value.
 std::string board_ids_text() {
   const calibration::RunSettings settings =
-      run_settings(calibration_settings().back(), simulation::BoardLayout(), "", "");
+      run_settings(calibration_settings()[kFreeSetting], simulation::BoardLayout(), "", "");
   return fmt::format("{}", fmt::join(settings.target_ids, " "));
 }
 
@@ -474,6 +475,9 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
       "A parameter the refinement reports as undetermined keeps the optimizer's value and is "
       "left out of the error figures; the notes under each table count such runs. A failed "
       "refinement counts as a failed run.\n"
+      "- `varnholt, --detector apriltag` and `varnholt, --detector apriltag, --refine board`: the "
+      "same two results with the tags detected by the AprilTag library instead of OpenCV "
+      "(`--detector apriltag`); everything after the detection is the same code.\n"
       "- `solve_axxb_linear` (ours) and OpenCV's `cv::calibrateHandEye` with the methods Tsai, "
       "Park, Horaud, Andreff and Daniilidis, on the motion pairs the default run accepted. "
       "OpenCV takes station poses (gripper to base, target to camera) and forms a motion from "
@@ -496,6 +500,7 @@ std::string accuracy_markdown(const std::vector<ConditionStatistics>& table, con
                         statistics.simulate_seconds.mean);
     text += condition_table(statistics) + "\n";
     text += refinement_notes(statistics.methods[kRefined]);
+    text += refinement_notes(statistics.methods[kApriltagRefined]);
     for (const MethodStatistics& method : statistics.methods) {
       if (method.failures == 0) continue;
       text += fmt::format("{} failed in {} of {} runs: \"{}\".\n\n", method.method, method.failures,
