@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "orvalt/calibration/varnholt/extrinsic_bounds.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/simulation/trajectory.hpp"
 
 namespace orvalt::bench {
@@ -81,10 +82,10 @@ MotionFacts motion_facts(MotionPreset motion) {
     min_yaw = std::min(min_yaw, state.yaw);
     max_yaw = std::max(max_yaw, state.yaw);
     facts.path += std::abs(state.distance - previous.distance);
-    facts.turned += std::abs(state.yaw - previous.yaw) * 180.0 / M_PI;
+    facts.turned += common::rad_to_deg(std::abs(state.yaw - previous.yaw));
     previous = state;
   }
-  facts.yaw_span = (max_yaw - min_yaw) * 180.0 / M_PI;
+  facts.yaw_span = common::rad_to_deg(max_yaw - min_yaw);
   return facts;
 }
 

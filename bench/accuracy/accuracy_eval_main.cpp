@@ -29,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orvalt::bench;
 
-std::shared_ptr<spdlog::logger> log() { return orvalt::common::logger("orvalt.bench.accuracy"); }
+auto log() { return orvalt::common::logger("orvalt.bench.accuracy"); }
 
 std::string job_name(const std::string& condition, int seed) {
   return condition + "_" + std::to_string(seed);
@@ -76,12 +76,14 @@ RunFacts run_all(const std::vector<std::string>& conditions, int seeds, int para
     fs::create_directories(work_dir / folder);
   }
   const std::string program = fs::read_symlink("/proc/self/exe").string();
-  std::vector<ChildCommand> commands;
+  std::vector<orvalt::common::ChildCommand> commands;
   for (const std::string& condition : conditions) {
     for (int seed = 1; seed <= seeds; ++seed) {
       const std::string job = condition + ":" + std::to_string(seed);
-      commands.push_back({{program, "--job", job, "--work_dir", work_dir.string()},
-                          work_dir / "logs" / (job_name(condition, seed) + ".log")});
+      orvalt::common::ChildCommand command;
+      command.arguments = {program, "--job", job, "--work_dir", work_dir.string()};
+      command.output = work_dir / "logs" / (job_name(condition, seed) + ".log");
+      commands.push_back(command);
     }
   }
   const auto start = std::chrono::steady_clock::now();
@@ -92,7 +94,7 @@ RunFacts run_all(const std::vector<std::string>& conditions, int seeds, int para
     if (status != 0) {
       ++facts.failed_jobs;
       log()->warn("{} ended with status {}, see {}", commands[index].arguments[2], status,
-                  commands[index].log.string());
+                  commands[index].output.string());
     }
   });
   progress.finish();

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::bench {
 namespace {
 
@@ -18,7 +20,7 @@ constexpr std::size_t kRz = 2, kTx = 3, kTy = 4, kTz = 5;
 
 // "rx, ry, rz deg; tx, ty, tz mm" of a six-vector in radians (or degrees) and metres.
 std::string mounting_text(const std::vector<double>& vec6, bool radians = true) {
-  const double to_degrees = radians ? 180.0 / M_PI : 1.0;
+  const double to_degrees = radians ? common::rad_to_deg(1.0) : 1.0;
   return fmt::format("{:g}, {:g}, {:g} degrees; {:g}, {:g}, {:g} mm", vec6[0] * to_degrees,
                      vec6[1] * to_degrees, vec6[2] * to_degrees, vec6[3] * 1000.0, vec6[4] * 1000.0,
                      vec6[5] * 1000.0);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::bench {
 
 const char* parameter_unit(std::size_t parameter) { return parameter < 3 ? "deg" : "mm"; }
@@ -11,7 +13,7 @@ ParameterErrors parameter_errors(const calibration::Vector6d& estimate,
                                  const calibration::Vector6d& truth) {
   ParameterErrors errors{};
   for (int i = 0; i < 3; ++i) {
-    const double degrees = (estimate(i) - truth(i)) * 180.0 / M_PI;
+    const double degrees = common::rad_to_deg(estimate(i) - truth(i));
     errors[i] = degrees - 360.0 * std::floor((degrees + 180.0) / 360.0);
   }
   for (int i = 3; i < 6; ++i) errors[i] = (estimate(i) - truth(i)) * 1000.0;

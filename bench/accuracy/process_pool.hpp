@@ -1,24 +1,18 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <functional>
-#include <string>
 #include <vector>
 
-namespace orvalt::bench {
+#include "orvalt/common/child_process.hpp"
 
-// A program to run as a child process, its standard output and error going to `log`.
-struct ChildCommand {
-  std::vector<std::string> arguments;  // the program's path first
-  std::filesystem::path log;
-};
+namespace orvalt::bench {
 
 // Runs the commands, at most `parallel` at a time, in order of their start; calls `finished`
 // with a command's index and exit status (128 + signal number when a signal ended it) as each
 // ends. Returns the statuses in command order. Throws std::runtime_error when a process cannot
 // be started.
-std::vector<int> run_commands(const std::vector<ChildCommand>& commands, int parallel,
+std::vector<int> run_commands(const std::vector<common::ChildCommand>& commands, int parallel,
                               const std::function<void(std::size_t, int)>& finished);
 
 }  // namespace orvalt::bench

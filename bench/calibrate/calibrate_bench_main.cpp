@@ -3,13 +3,6 @@
 // and the calibration error against the truth. The baseline, in the same run and on one core,
 // is the work no pipeline can avoid: encode every colour and depth image as PNG once, decode
 // each once, and detect the tags once per colour image.
-#include <fcntl.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -36,53 +29,18 @@
 #include "orvalt/simulation/recording_writer.hpp"
 #include "orvalt/simulation/simulation.hpp"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using orvalt::bench::Clock;
 using orvalt::bench::median;
+using orvalt::bench::ProgramRun;
+using orvalt::bench::run_program;
 using orvalt::bench::ScratchDir;
 using orvalt::bench::seconds_since;
 
 constexpr double kTimeTarget = 1.5;                // total within 1.5 x of the baseline
 constexpr double kMemoryTarget = 2.0 * (1 << 30);  // peak memory under 2 GiB
-
-struct ProgramRun {
-  int status = -1;
-  double wall_seconds = 0;
-  double peak_bytes = 0;  // the child's maximum resident set
-};
-
-// Runs `program` with `args`, its output into `log`, and measures it.
-ProgramRun run_program(const fs::path& program, const std::vector<std::string>& args,
-                       const fs::path& log) {
-  std::vector<std::string> words = {program.string()};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  const auto start = Clock::now();
-  pid_t child = 0;
-  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("Cannot start " + program.string());
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
-  ProgramRun run;
-  run.wall_seconds = seconds_since(start);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.peak_bytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
-  return run;
-}
 
 // The per-stage averages of the program's "Time statistics" lines, in their order.
 std::vector<std::pair<std::string, double>> stage_times(const fs::path& log) {

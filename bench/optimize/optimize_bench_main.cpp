@@ -18,6 +18,7 @@
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/argument_parser.hpp"
 
 namespace {
@@ -70,15 +71,14 @@ int main(int argc, char** argv) {
   const ScratchDir dir(std::filesystem::temp_directory_path(), "orvalt_bench_optimize");
   orvalt::calibration::write_ground_clouds(problem.camera_ground_points, dir.path());
   orvalt::calibration::VarnholtOptimizer optimizer(
-      {problem.A_list.begin(), problem.A_list.end()},
-      {problem.B_list.begin(), problem.B_list.end()}, dir.path(),
-      {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}, start);
+      problem.A_list, problem.B_list, dir.path(),
+      {{{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}}, start);
   orvalt::calibration::CalibOptimizerConfig cfg;
   cfg.disp = false;
 
   orvalt::calibration::MinimizeResult result;
   const double optimize_seconds =
-      median_seconds(runs, [&] { result = optimizer.optimize(cfg).second; });
+      median_seconds(runs, [&] { result = optimizer.optimize(cfg).minimization; });
   const double objective_seconds = median_seconds(15,
                                                   [&] {
                                                     for (int i = 0; i < 100; ++i)
@@ -122,8 +122,8 @@ int main(int argc, char** argv) {
   fmt::print(
       "  error vs truth       rotation [{:.4f} {:.4f} {:.4f}] deg, translation "
       "[{:.1f} {:.1f} {:.1f}] mm\n",
-      error(0) * 180 / M_PI, error(1) * 180 / M_PI, error(2) * 180 / M_PI, error(3) * 1e3,
-      error(4) * 1e3, error(5) * 1e3);
+      orvalt::common::rad_to_deg(error(0)), orvalt::common::rad_to_deg(error(1)),
+      orvalt::common::rad_to_deg(error(2)), error(3) * 1e3, error(4) * 1e3, error(5) * 1e3);
   const bool met = optimize_seconds < 0.5 && per_evaluation <= 3.0 * baseline_seconds;
   fmt::print("  targets              {}\n", met ? "met" : "NOT met");
   return met ? 0 : 1;

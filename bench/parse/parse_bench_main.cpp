@@ -3,13 +3,7 @@
 // same images as PNG files, with the parser's settings, on three threads.
 //
 // Every measured phase runs in a child process of its own, so that its peak memory
-// (getrusage's ru_maxrss, from wait4) is that phase's alone.
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// (the child's maximum resident set) is that phase's alone.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -31,6 +25,7 @@
 
 #include "bench/support/bench_support.hpp"
 #include "orvalt/common/argument_parser.hpp"
+#include "orvalt/common/child_process.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/parser_bag/hollisk/hollisk.hpp"
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
@@ -38,8 +33,6 @@
 #include "orvalt/ros2/bag_writer.hpp"
 #include "orvalt/ros2/image_conversion.hpp"
 #include "orvalt/ros2/messages.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -315,24 +308,13 @@ PhaseResult run_phase(const std::string& name, const fs::path& input, const fs::
                       const fs::path& scratch) {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const std::string report = (scratch / ("phase_" + name + ".txt")).string();
-  std::vector<std::string> args = {
-      self,       "--phase",       name,       "--input", input.string(),
-      "--output", output.string(), "--report", report};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-    throw std::runtime_error("cannot start " + self);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error("phase " + name + " failed");
-  }
+  orvalt::common::ChildCommand command;
+  command.arguments = {self,       "--phase",       name,       "--input", input.string(),
+                       "--output", output.string(), "--report", report};
+  const orvalt::common::ChildExit exit = orvalt::common::run_child(command);
+  if (exit.status != 0) throw std::runtime_error("phase " + name + " failed");
   PhaseResult result;
-  result.peak_mib = double(usage.ru_maxrss) / 1024.0;
+  result.peak_mib = exit.peak_bytes / (1024.0 * 1024.0);
   std::ifstream file(report);
   std::string pair;
   while (file >> pair) {

@@ -11,6 +11,7 @@
 #include "bench/support/bench_support.hpp"
 #include "orvalt/calibration/refine/board_refinement.hpp"
 #include "orvalt/calibration/refine/synthetic_board_recording.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/argument_parser.hpp"
 
 namespace {
@@ -21,7 +22,7 @@ using orvalt::bench::process_cpu_seconds;
 using orvalt::bench::seconds_since;
 using orvalt::calibration::Vector6d;
 
-constexpr double kDegree = M_PI / 180.0;
+using orvalt::common::kDegree;
 
 }  // namespace
 

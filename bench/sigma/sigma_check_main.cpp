@@ -17,6 +17,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/simulation/ground_truth.hpp"
 
@@ -110,7 +111,7 @@ int main(int argc, char** argv) {
              "sd err", "rms err", "rms sigma", "sd/sigma", "within 2x");
   bool all_within = true;
   for (int i = 0; i < 6; ++i) {
-    const double scale = i < 3 ? 180.0 / M_PI : 1e3;
+    const double scale = i < 3 ? orvalt::common::rad_to_deg(1.0) : 1e3;
     double sum = 0.0;
     double squares = 0.0;
     double sigma_squares = 0.0;

@@ -1,17 +1,14 @@
 #include "bench/support/bench_support.hpp"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+
+#include "orvalt/common/child_process.hpp"
 
 namespace orvalt::bench {
 
@@ -57,32 +54,17 @@ void reset_peak_resident_bytes() {
 
 ProgramRun run_program(const std::filesystem::path& program, const std::vector<std::string>& args,
                        const std::filesystem::path& log) {
-  std::vector<std::string> words = {program.string()};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  common::ChildCommand command;
+  command.arguments = {program.string()};
+  command.arguments.insert(command.arguments.end(), args.begin(), args.end());
+  command.output = log;
   const auto start = Clock::now();
-  pid_t child = 0;
-  const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::runtime_error("Cannot start " + program.string());
-  int status = 0;
-  rusage usage{};
-  wait4(child, &status, 0, &usage);
+  const common::ChildExit exit = common::run_child(command);
   ProgramRun run;
   run.wall_seconds = seconds_since(start);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const auto seconds = [](const timeval& time) {
-    return static_cast<double>(time.tv_sec) + 1e-6 * static_cast<double>(time.tv_usec);
-  };
-  run.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-  run.peak_bytes = static_cast<double>(usage.ru_maxrss) * 1024.0;
+  run.status = exit.status;
+  run.cpu_seconds = exit.cpu_seconds;
+  run.peak_bytes = exit.peak_bytes;
   return run;
 }
 

@@ -29,8 +29,8 @@ double peak_resident_bytes();
 // Lowers the peak to the current resident size, so that the next peak belongs to what follows.
 void reset_peak_resident_bytes();
 
-// A finished child process: exit status (-1 when killed), wall and processor (user and system)
-// seconds, peak resident bytes.
+// A finished child process: exit status (128 + the signal number when one ended it), wall and
+// processor (user and system) seconds, peak resident bytes.
 struct ProgramRun {
   int status = -1;
   double wall_seconds = 0;

@@ -1,7 +1,6 @@
 #include "orvalt/common/argument_parser.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <iostream>
@@ -12,17 +11,13 @@
 
 #include <CLI/CLI.hpp>
 
+#include "orvalt/common/strings.hpp"
+
 namespace orvalt::common {
 namespace {
 
 constexpr std::size_t kHelpColumn = 24;
 constexpr std::size_t kUsageWidth = 100;
-
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 std::string strip_dashes(const std::string& name) {
   return name.substr(name.find_first_not_of('-'));

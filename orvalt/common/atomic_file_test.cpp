@@ -1,12 +1,11 @@
 #include "orvalt/common/atomic_file.hpp"
 
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -14,14 +13,8 @@ namespace orvalt::common {
 namespace {
 
 namespace fs = std::filesystem;
+using orvalt::testing::read_text;
 using ::testing::HasSubstr;
-
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 int entries(const fs::path& directory) {
   return static_cast<int>(std::distance(fs::directory_iterator(directory), {}));

@@ -1,7 +1,5 @@
 #include "orvalt/common/logger.hpp"
 
-#include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <stdexcept>
 
@@ -9,6 +7,8 @@
 #include <spdlog/sinks/dist_sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+
+#include "orvalt/common/strings.hpp"
 
 namespace orvalt::common {
 namespace {
@@ -59,14 +59,12 @@ bool add_log_file(const std::string& path) {
 }
 
 spdlog::level::level_enum parse_log_level(const std::string& name) {
-  std::string upper = name;
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (upper == "DEBUG") return spdlog::level::debug;
-  if (upper == "INFO") return spdlog::level::info;
-  if (upper == "WARNING" || upper == "WARN") return spdlog::level::warn;
-  if (upper == "ERROR") return spdlog::level::err;
-  if (upper == "CRITICAL") return spdlog::level::critical;
+  const std::string level = upper(name);
+  if (level == "DEBUG") return spdlog::level::debug;
+  if (level == "INFO") return spdlog::level::info;
+  if (level == "WARNING" || level == "WARN") return spdlog::level::warn;
+  if (level == "ERROR") return spdlog::level::err;
+  if (level == "CRITICAL") return spdlog::level::critical;
   throw std::invalid_argument("Unknown log level: " + name +
                               " (use DEBUG, INFO, WARNING, ERROR or CRITICAL)");
 }

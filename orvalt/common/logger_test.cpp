@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::common {
@@ -33,11 +34,9 @@ TEST(LoggerTest, LogFileGetsLinesOfLoggersCreatedBeforeAndAfter) {
   early->info("first {:.4f}", 0.5);
   late->warn("second");
   spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& each) { each->flush(); });
-  std::ifstream file(dir / "run.log");
-  std::stringstream text;
-  text << file.rdbuf();
-  EXPECT_NE(text.str().find("[orvalt.test.early] [info] first 0.5000"), std::string::npos);
-  EXPECT_NE(text.str().find("[orvalt.test.late] [warning] second"), std::string::npos);
+  const std::string text = testing::read_text(dir / "run.log");
+  EXPECT_NE(text.find("[orvalt.test.early] [info] first 0.5000"), std::string::npos);
+  EXPECT_NE(text.find("[orvalt.test.late] [warning] second"), std::string::npos);
 }
 
 TEST(LoggerTest, UnwritableLogFileIsReportedNotThrown) {

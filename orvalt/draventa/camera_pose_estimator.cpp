@@ -131,8 +131,8 @@ CameraMotion CameraPoseEstimator::compute_camera_relative_transform(
   const auto [R, t] = _estimate_3d3d(pts_prev, pts_curr);
   CameraMotion motion;
   motion.success = true;
-  motion.T.block<3, 3>(0, 0) = R;
-  motion.T.block<3, 1>(0, 3) = t;
+  motion.cam_k1_from_cam_k.block<3, 3>(0, 0) = R;
+  motion.cam_k1_from_cam_k.block<3, 1>(0, 3) = t;
   return motion;
 }
 

@@ -13,12 +13,12 @@ namespace orvalt::draventa {
 
 using calibration::Points3d;
 
-// Motion of the camera between two frames. On success, every tag point maps as
-// p_curr = T * p_prev (forward-left-up camera axes of the previous and the current frame).
-// Without a usable tag, success is false and T the identity.
+// Motion of the camera between frames k and k+1. On success, every tag point maps as
+// p_in_cam_k1 = cam_k1_from_cam_k * p_in_cam_k (forward-left-up camera axes of the two
+// frames). Without a usable tag, success is false and the transform the identity.
 struct CameraMotion {
   bool success = false;
-  Eigen::Matrix4d T = Eigen::Matrix4d::Identity();
+  Eigen::Matrix4d cam_k1_from_cam_k = Eigen::Matrix4d::Identity();
 };
 
 // Measures the depth camera's rigid motion between two frames from the tag points of their

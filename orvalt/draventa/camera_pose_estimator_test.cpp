@@ -99,7 +99,7 @@ TEST(CameraPoseEstimatorTest, FailsSoftlyWithoutUsableCommonTags) {
     const TagMap curr = {{2, square_tag(100, 100)}};
     const auto motion = estimator.compute_camera_relative_transform(prev, curr, depth, depth);
     EXPECT_FALSE(motion.success);
-    EXPECT_EQ(motion.T, Eigen::Matrix4d::Identity());
+    EXPECT_EQ(motion.cam_k1_from_cam_k, Eigen::Matrix4d::Identity());
     EXPECT_THAT(log.messages(spdlog::level::debug),
                 Contains("[Warning] No common tags in both frames, return identity transform"));
   }
@@ -109,7 +109,7 @@ TEST(CameraPoseEstimatorTest, FailsSoftlyWithoutUsableCommonTags) {
     const TagMap four = {{3, square_tag(100, 100).topRows(4)}};
     const auto motion = estimator.compute_camera_relative_transform(four, four, depth, depth);
     EXPECT_FALSE(motion.success);
-    EXPECT_EQ(motion.T, Eigen::Matrix4d::Identity());
+    EXPECT_EQ(motion.cam_k1_from_cam_k, Eigen::Matrix4d::Identity());
     EXPECT_THAT(
         log.messages(spdlog::level::debug),
         Contains("[Warning] Must have at least 4 valid 3D points for motion estimation, got 0"));
@@ -128,7 +128,7 @@ TEST(CameraPoseEstimatorTest, OneFullTagIsEnoughAndIdenticalFramesGiveIdentity) 
   const auto motion = estimator.compute_camera_relative_transform(tags, tags, constant_depth(1200),
                                                                   constant_depth(1200));
   EXPECT_TRUE(motion.success);
-  EXPECT_THAT(motion.T, EigenNear(Eigen::Matrix4d::Identity(), 1e-12));
+  EXPECT_THAT(motion.cam_k1_from_cam_k, EigenNear(Eigen::Matrix4d::Identity(), 1e-12));
 }
 
 TEST(CameraPoseEstimatorTest, BackProjectsSubPixelPointsWithTheNearestPixelsDepth) {
@@ -295,7 +295,7 @@ TEST(CameraPoseEstimatorTest, RoundTripOnWholePixelsIsExact) {
   const auto motion = make_estimator().compute_camera_relative_transform(prev.tags, curr.tags,
                                                                          prev.depth, curr.depth);
   ASSERT_TRUE(motion.success);
-  EXPECT_THAT(motion.T, EigenNear(camera2_from_camera1.matrix(), 1e-6));
+  EXPECT_THAT(motion.cam_k1_from_cam_k, EigenNear(camera2_from_camera1.matrix(), 1e-6));
 }
 
 // A tilted board and a general motion, depth rounded to whole millimetres and read at the
@@ -328,7 +328,8 @@ TEST(CameraPoseEstimatorTest, RoundTripWithQuantisedDepthIsClose) {
   const auto motion =
       estimator.compute_camera_relative_transform(prev.tags, curr.tags, prev.depth, curr.depth);
   ASSERT_TRUE(motion.success);
-  EXPECT_THAT(motion.T, IsNearRigidTransform(camera2_from_camera1.matrix(), 0.1, 2.0));
+  EXPECT_THAT(motion.cam_k1_from_cam_k,
+              IsNearRigidTransform(camera2_from_camera1.matrix(), 0.1, 2.0));
 }
 
 }  // namespace

@@ -16,14 +16,14 @@ namespace {
 using testing::EigenNear;
 
 struct OdomPose {
-  std::vector<double> t;
-  std::vector<double> q;  // w, x, y, z
+  Eigen::Vector3d t;
+  Eigen::Vector4d q;  // w, x, y, z
 };
 
 OdomPose odom_pose(const Eigen::Isometry3d& odom_from_base) {
   const Eigen::Quaterniond q(odom_from_base.linear());
   const Eigen::Vector3d& t = odom_from_base.translation();
-  return {{t.x(), t.y(), t.z()}, {q.w(), q.x(), q.y(), q.z()}};
+  return {t, {q.w(), q.x(), q.y(), q.z()}};
 }
 
 TEST(MotionDirectionTest, OdometryAndInverseCameraMotionSatisfyHandEye) {
@@ -62,11 +62,11 @@ TEST(MotionDirectionTest, OdometryAndInverseCameraMotionSatisfyHandEye) {
   const auto motion =
       estimator.compute_camera_relative_transform(prev.tags, curr.tags, prev.depth, curr.depth);
   ASSERT_TRUE(motion.success);
-  const Eigen::Matrix4d B = motion.T.inverse();
+  const Eigen::Matrix4d B = motion.cam_k1_from_cam_k.inverse();
 
   EXPECT_THAT(A * X, EigenNear(X * B, 1e-6));
   // The estimator's motion itself points the other way: with it the equation is far off.
-  EXPECT_GT((A * X - X * motion.T).cwiseAbs().maxCoeff(), 0.5);
+  EXPECT_GT((A * X - X * motion.cam_k1_from_cam_k).cwiseAbs().maxCoeff(), 0.5);
 }
 
 }  // namespace

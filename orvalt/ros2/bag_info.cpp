@@ -7,6 +7,8 @@
 #include <iomanip>
 #include <sstream>
 
+#include "orvalt/ros2/time_span.hpp"
+
 namespace orvalt::ros2 {
 namespace {
 
@@ -58,7 +60,31 @@ std::string format_bag_time(std::int64_t nanoseconds) {
   return text.str();
 }
 
-std::string format_bag_info(const BagReader& reader) {
+BagContents read_bag_contents(const BagReader& reader) {
+  BagContents contents;
+  contents.message_counts.assign(reader.connections().size(), 0);
+  std::int64_t last = 0;
+  auto stream = reader.messages();
+  // Messages come in timestamp order: the first and the last give the span.
+  while (const auto message = stream.next()) {
+    if (contents.message_count == 0) contents.starting_time = message->timestamp;
+    last = message->timestamp;
+    ++contents.message_count;
+    ++contents.message_counts[static_cast<std::size_t>(message->connection->id)];
+  }
+  contents.complete = stream.complete();
+  if (contents.message_count > 0) {
+    contents.duration = time_span(contents.starting_time, last, reader.info().path.string());
+  }
+  return contents;
+}
+
+bool holds_all_listed(const BagInfo& info, const BagContents& contents) {
+  return contents.complete && contents.message_count >= info.listed_message_count &&
+         contents.duration >= info.listed_duration;
+}
+
+std::string format_bag_info(const BagReader& reader, const BagContents& contents) {
   const BagInfo& info = reader.info();
   std::ostringstream out;
   out << "\nFiles:             ";
@@ -76,16 +102,17 @@ std::string format_bag_info(const BagReader& reader) {
   if (info.files.empty()) out << '\n';
   out << "Bag size:          " << format_bag_size(bag_size) << '\n';
   out << "Storage id:        " << info.storage_identifier << '\n';
-  out << "Duration:          " << seconds_text(info.duration) << "s\n";
-  out << "Start:             " << format_bag_time(info.starting_time) << '\n';
-  out << "End:               " << format_bag_time(info.starting_time + info.duration) << '\n';
-  out << "Messages:          " << info.message_count << '\n';
+  out << "Duration:          " << seconds_text(contents.duration) << "s\n";
+  out << "Start:             " << format_bag_time(contents.starting_time) << '\n';
+  out << "End:               " << format_bag_time(contents.starting_time + contents.duration)
+      << '\n';
+  out << "Messages:          " << contents.message_count << '\n';
   out << "Topic information: ";
   const auto& connections = reader.connections();
   for (std::size_t index = 0; index < connections.size(); ++index) {
     const Connection& connection = connections[index];
     out << (index == 0 ? "" : kIndent) << "Topic: " << connection.topic
-        << " | Type: " << connection.msgtype << " | Count: " << info.message_counts[index]
+        << " | Type: " << connection.msgtype << " | Count: " << contents.message_counts[index]
         << " | Serialization Format: " << connection.serialization_format << '\n';
   }
   if (connections.empty()) out << '\n';

@@ -18,7 +18,15 @@ int main(int argc, char** argv) {
   orvalt::common::configure_console_logging(spdlog::level::warn);
   try {
     const orvalt::ros2::BagReader reader(bag_dir);
-    std::cout << orvalt::ros2::format_bag_info(reader) << std::endl;
+    const orvalt::ros2::BagContents contents = orvalt::ros2::read_bag_contents(reader);
+    std::cout << orvalt::ros2::format_bag_info(reader, contents) << std::endl;
+    if (!orvalt::ros2::holds_all_listed(reader.info(), contents)) {
+      std::cerr << "bag_info: " << bag_dir
+                << " cannot be read in full: the counts above are of the messages that can be "
+                   "read, which are fewer than metadata.yaml lists or end at damaged data"
+                << std::endl;
+      return 1;
+    }
   } catch (const std::exception& error) {
     std::cerr << error.what() << std::endl;
     return 1;

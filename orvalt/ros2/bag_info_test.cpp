@@ -1,11 +1,8 @@
 #include "orvalt/ros2/bag_info.hpp"
 
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <time.h>
 
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include <gmock/gmock.h>
@@ -13,12 +10,15 @@
 
 #include "orvalt/ros2/bag_writer.hpp"
 #include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::ros2 {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Times print in local time, as `ros2 bag info` does; the tests pin the zone.
 class BagInfoText : public ::testing::Test {
@@ -29,22 +29,10 @@ class BagInfoText : public ::testing::Test {
   }
 };
 
-struct ProgramRun {
-  int status;
-  std::string output;
-};
-
-ProgramRun run(const std::string& command) {
-  ProgramRun result{-1, ""};
-  FILE* pipe = popen(("TZ=UTC " + command + " 2>&1").c_str(), "r");
-  if (!pipe) return result;
-  std::array<char, 4096> buffer{};
-  while (const std::size_t read = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-    result.output.append(buffer.data(), read);
-  }
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+// The program as a user runs it, in the zone the expected times are written in.
+testing::ProgramRun run_bag_info(const std::filesystem::path& bag) {
+  setenv("TZ", "UTC", 1);
+  return testing::run_program("bag_info", {bag.string()});
 }
 
 TEST_F(BagInfoText, SizesUseBinaryUnits) {
@@ -76,7 +64,9 @@ TEST_F(BagInfoText, CountsComeFromTheData) {
       << "rosbag2_bagfile_information:\n  version: 5\n  storage_identifier: sqlite3\n"
          "  relative_file_paths: [bag_0.db3]\n  message_count: 99\n";
   const BagReader reader(dir / "bag");
-  const std::string text = format_bag_info(reader);
+  const BagContents contents = read_bag_contents(reader);
+  EXPECT_FALSE(holds_all_listed(reader.info(), contents));  // 2 of the 99 listed
+  const std::string text = format_bag_info(reader, contents);
   EXPECT_EQ(text.substr(0, text.find("Bag size:")), "\nFiles:             bag_0.db3\n");
   EXPECT_EQ(text.substr(text.find("Storage id:")),
             "Storage id:        sqlite3\n"
@@ -93,8 +83,7 @@ TEST_F(BagInfoText, CountsComeFromTheData) {
 TEST(BagInfoProgram, PrintsARealBag) {
   const auto bags = testing::real_bags_dir();
   if (!bags) GTEST_SKIP() << testing::kNoRealBags;
-  const ProgramRun result = run((testing::program_dir() / "bag_info").string() + " " +
-                                (*bags / "v4_sqlite3_split5_wbag").string());
+  const auto result = run_bag_info(*bags / "v4_sqlite3_split5_wbag");
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_THAT(result.output, HasSubstr("Files:             wbag_0.db3\n"
                                        "                   wbag_1.db3\n"));
@@ -106,16 +95,38 @@ TEST(BagInfoProgram, PrintsARealBag) {
 
 TEST(BagInfoProgram, AnUnreadableBagExitsWithOneAndTheError) {
   testing::TempDir dir;
-  const ProgramRun missing =
-      run((testing::program_dir() / "bag_info").string() + " " + (dir / "nope").string());
+  const auto missing = run_bag_info(dir / "nope");
   EXPECT_EQ(missing.status, 1);
   EXPECT_THAT(missing.output, HasSubstr("Bag does not exist: " + (dir / "nope").string()));
 
   std::ofstream(dir / "broken.db3") << std::string(5000, 'x');
-  const ProgramRun broken =
-      run((testing::program_dir() / "bag_info").string() + " " + (dir / "broken.db3").string());
+  const auto broken = run_bag_info(dir / "broken.db3");
   EXPECT_EQ(broken.status, 1);
   EXPECT_THAT(broken.output, HasSubstr("broken.db3"));
+}
+
+// A bag cut off part way (a copy that stopped, a full disk) shows what can still be read, and
+// the program fails so that scripts notice.
+TEST(BagInfoProgram, ATruncatedBagShowsWhatCanBeReadAndExitsWithOne) {
+  testing::TempDir dir;
+  {
+    BagWriter writer(dir / "bag");
+    const Connection& image = writer.add_connection("/image", "sensor_msgs/msg/Image");
+    for (int i = 0; i < 100; ++i) {
+      writer.write(image, 1000000000 + i * 10000000, std::vector<std::uint8_t>(3000, 7));
+    }
+  }
+  const testing::ProgramRun whole = run_bag_info(dir / "bag");
+  EXPECT_EQ(whole.status, 0) << whole.output;
+  EXPECT_THAT(whole.output, HasSubstr("Messages:          100\n"));
+
+  const fs::path file = dir / "bag" / "bag_0.db3";
+  fs::resize_file(file, fs::file_size(file) / 2);
+  const testing::ProgramRun cut = run_bag_info(dir / "bag");
+  EXPECT_EQ(cut.status, 1) << cut.output;
+  EXPECT_THAT(cut.output, HasSubstr("of the 100 messages"));
+  EXPECT_THAT(cut.output, HasSubstr("cannot be read in full"));
+  EXPECT_THAT(cut.output, Not(HasSubstr("Messages:          100\n")));
 }
 
 }  // namespace

@@ -5,35 +5,27 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <numeric>
 #include <stdexcept>
 #include <utility>
 
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
+#include "orvalt/common/strings.hpp"
 #include "orvalt/ros2/compression.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/ros2/time_span.hpp"
 
 namespace orvalt::ros2 {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::shared_ptr<spdlog::logger>& reader_log() {
-  static const auto logger = common::logger("orvalt.ros2.bag_reader");
-  return logger;
-}
+auto log() { return common::logger("orvalt.ros2.bag_reader"); }
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using common::ends_with;
+using common::upper;
 
 // Natural order: runs of digits compare as numbers, so "bag_10.db3" follows "bag_9.db3".
 bool natural_less(const std::string& a, const std::string& b) {
@@ -102,21 +94,30 @@ class ScratchDir {
   fs::path path_;
 };
 
+// Whether `file` (absolute and normal) lies inside `directory` (absolute and normal).
+bool inside(const fs::path& file, const fs::path& directory) {
+  const fs::path relative = file.lexically_normal().lexically_relative(directory);
+  return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
 // rosbag2's rules: before version 4 the listed paths start with the bag folder's own name;
 // Foxy's compression writer kept that prefix in version 4 files, so the bare name is tried too.
+// Only files inside the bag folder are read: a metadata.yaml must not make a tool read (or a
+// reindex copy) some other file on the machine.
 fs::path resolve_listed_file(const fs::path& directory, const std::string& listed, int version,
                              const fs::path& metadata_file) {
   const fs::path path(listed);
-  std::vector<fs::path> candidates;
-  if (path.is_absolute()) {
-    candidates.push_back(path);
-  } else {
-    if (version < 4) candidates.push_back(directory.parent_path() / path);
-    candidates.push_back(directory / path);
-    candidates.push_back(directory / path.filename());
+  const fs::path normal = path.lexically_normal();
+  if (path.is_absolute() || path.has_root_name() || (!normal.empty() && *normal.begin() == "..")) {
+    throw std::runtime_error(metadata_file.string() + ": storage file path '" + listed +
+                             "' leaves the bag folder; only paths inside it are read");
   }
+  std::vector<fs::path> candidates;
+  if (version < 4) candidates.push_back(directory.parent_path() / path);
+  candidates.push_back(directory / path);
+  candidates.push_back(directory / path.filename());
   for (const fs::path& candidate : candidates) {
-    if (fs::is_regular_file(candidate)) return candidate;
+    if (inside(candidate, directory) && fs::is_regular_file(candidate)) return candidate;
   }
   throw common::FileNotFoundError("Bag file " + listed + " listed in " + metadata_file.string() +
                                   " does not exist");
@@ -130,6 +131,7 @@ struct StorageFile {
   std::string storage_identifier;
   bool compressed = false;
   std::vector<int> connection_ids;  // file-local connection -> BagReader connection id
+  bool damaged = false;             // reading it stops at damage found on opening
 };
 
 // Runs `action`, naming the user's file in errors that arise in a decompressed copy.
@@ -142,6 +144,37 @@ auto naming_file(const StorageFile& file, Action&& action) {
     throw std::runtime_error(file.path.string() + " (decompressed): " + error.what());
   }
 }
+
+// What one storage file holds, per file-local connection.
+struct FileSummary {
+  std::vector<std::uint64_t> counts;
+  std::optional<TimeRange> range;
+  std::optional<std::string> damage;  // the error that ended a pass over a damaged file
+};
+
+// A pass over the file's messages, ending early at the first error.
+FileSummary read_through(StorageReader& reader) {
+  FileSummary summary;
+  summary.counts.assign(reader.connections().size(), 0);
+  StorageMessage message;
+  try {
+    while (reader.next(message)) {
+      ++summary.counts.at(static_cast<std::size_t>(message.connection));
+      if (!summary.range) summary.range = TimeRange{message.timestamp, message.timestamp};
+      summary.range->first = std::min(summary.range->first, message.timestamp);
+      summary.range->last = std::max(summary.range->last, message.timestamp);
+    }
+  } catch (const std::runtime_error& error) {
+    summary.damage = error.what();
+  }
+  return summary;
+}
+
+std::uint64_t total(const std::vector<std::uint64_t>& counts) {
+  return std::accumulate(counts.begin(), counts.end(), std::uint64_t{0});
+}
+
+double seconds(std::int64_t nanoseconds) { return static_cast<double>(nanoseconds) * 1e-9; }
 
 }  // namespace
 
@@ -158,6 +191,8 @@ struct BagReader::Impl {
   void find_files_in(const fs::path& directory);
   void use_bare_file(const fs::path& file);
   void load_files();
+  FileSummary summarise(StorageFile& file, std::unique_ptr<StorageReader>& reader) const;
+  void warn_of_missing_data() const;
   int connection_id(const Connection& connection);
   std::unique_ptr<StorageReader> open(const StorageFile& file) const;
 };
@@ -195,14 +230,22 @@ void BagReader::Impl::find_files_from_metadata(const fs::path& directory,
   if (listed.empty()) {
     throw std::runtime_error(metadata_file.string() + " lists no storage files");
   }
+  // A file listed twice would yield each of its messages twice.
+  std::set<fs::path> seen;
   for (const std::string& name : listed) {
     StorageFile file;
     file.path = resolve_listed_file(directory, name, metadata.version, metadata_file);
+    if (!seen.insert(fs::canonical(file.path)).second) {
+      throw std::runtime_error(metadata_file.string() + " lists storage file " +
+                               file.path.string() + " more than once");
+    }
     file.storage_identifier = info.storage_identifier;
     file.compressed = compressed && mode == "FILE";
     files.push_back(std::move(file));
   }
   metadata_topics = metadata.topics_with_message_count;
+  info.listed_message_count = metadata.message_count;
+  info.listed_duration = metadata.duration;
 }
 
 // A recording cut off before metadata.yaml was written: its storage files, as a reindex would
@@ -278,6 +321,30 @@ int BagReader::Impl::connection_id(const Connection& connection) {
   return connections.back().id;
 }
 
+// Counts and times from the plugin where it can give them, else from a pass over the data. A
+// damaged file (cut off while recording, say) counts the messages before the damage, which is
+// where every later pass over it stops too.
+FileSummary BagReader::Impl::summarise(StorageFile& file,
+                                       std::unique_ptr<StorageReader>& reader) const {
+  FileSummary summary;
+  try {
+    summary.counts = reader->message_counts();
+    summary.range = reader->time_range();
+    // Without a range the plugin cannot tell without reading; one pass over this file does.
+    if (!summary.range && total(summary.counts) > 0) summary = read_through(*reader);
+  } catch (const std::runtime_error& error) {
+    reader = open(file);
+    summary = read_through(*reader);
+    summary.damage = error.what();
+  }
+  if (summary.damage) {
+    file.damaged = true;
+    log()->warn("{} is damaged; reading the {} messages before the damage ({})",
+                       file.path.string(), total(summary.counts), *summary.damage);
+  }
+  return summary;
+}
+
 void BagReader::Impl::load_files() {
   std::optional<TimeRange> range;
   for (std::size_t index = 0; index < files.size(); ++index) {
@@ -290,30 +357,23 @@ void BagReader::Impl::load_files() {
       file.readable = scratch->path() / (std::to_string(index) + "_" + name);
       zstd_decompress_file(file.path, file.readable);
     }
-    const auto reader = open(file);
-    const std::vector<std::uint64_t> counts =
-        naming_file(file, [&] { return reader->message_counts(); });
-    std::uint64_t file_messages = 0;
+    auto reader = open(file);
+    const FileSummary summary = summarise(file, reader);
     for (std::size_t local = 0; local < reader->connections().size(); ++local) {
       const int id = connection_id(reader->connections()[local]);
       file.connection_ids.push_back(id);
-      const std::uint64_t count = local < counts.size() ? counts[local] : 0;
-      info.message_counts[id] += count;
-      file_messages += count;
+      if (local < summary.counts.size()) info.message_counts[id] += summary.counts[local];
     }
-    info.message_count += file_messages;
+    info.message_count += total(summary.counts);
+    const std::uint64_t orphaned =
+        file.damaged ? 0 : naming_file(file, [&] { return reader->orphaned_message_count(); });
+    if (orphaned > 0) {
+      log()->warn("{}: skipping {} messages whose topic id is not in its topics table",
+                         file.path.string(), orphaned);
+    }
 
-    std::optional<TimeRange> file_range = naming_file(file, [&] { return reader->time_range(); });
-    if (!file_range && file_messages > 0) {
-      // The plugin cannot tell without reading; one pass over this file does.
-      StorageMessage message;
-      while (naming_file(file, [&] { return reader->next(message); })) {
-        if (!file_range) file_range = TimeRange{message.timestamp, message.timestamp};
-        file_range->first = std::min(file_range->first, message.timestamp);
-        file_range->last = std::max(file_range->last, message.timestamp);
-      }
-    }
-    if (file_range) {
+    if (const auto& file_range = summary.range) {
+      time_span(file_range->first, file_range->last, file.path.string());
       if (!range) range = file_range;
       range->first = std::min(range->first, file_range->first);
       range->last = std::max(range->last, file_range->last);
@@ -323,17 +383,18 @@ void BagReader::Impl::load_files() {
       if (file.compressed) {
         info.compression_format = "zstd";
         info.compression_mode = "FILE";
-      } else if (const auto embedded =
-                     naming_file(file, [&] { return reader->embedded_metadata(); })) {
+      } else {
         try {
-          const BagMetadata metadata = parse_metadata(*embedded, file.path.string());
-          if (upper(metadata.compression_mode) == "MESSAGE") {
-            info.compression_format = "zstd";
-            info.compression_mode = "MESSAGE";
+          if (const auto embedded =
+                  naming_file(file, [&] { return reader->embedded_metadata(); })) {
+            const BagMetadata metadata = parse_metadata(*embedded, file.path.string());
+            if (upper(metadata.compression_mode) == "MESSAGE") {
+              info.compression_format = "zstd";
+              info.compression_mode = "MESSAGE";
+            }
           }
         } catch (const std::runtime_error& error) {
-          reader_log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(),
-                              error.what());
+          log()->debug("Ignoring the metadata stored in {}: {}", file.path.string(), error.what());
         }
       }
     }
@@ -341,8 +402,22 @@ void BagReader::Impl::load_files() {
   }
   if (range) {
     info.starting_time = range->first;
-    info.duration = range->last - range->first;
+    info.duration = time_span(range->first, range->last, info.path.string());
   }
+  warn_of_missing_data();
+}
+
+// A recording that lost its end (power cut, full disk, a partial copy) still reads; what a
+// calibration is then based on must be plain from the log.
+void BagReader::Impl::warn_of_missing_data() const {
+  if (info.message_count >= info.listed_message_count && info.duration >= info.listed_duration) {
+    return;
+  }
+  log()->warn(
+      "{}: only {} of the {} messages and {:.3f} of the {:.3f} seconds that metadata.yaml lists "
+      "can be read; the recording was cut off or is damaged",
+      info.path.string(), info.message_count, info.listed_message_count, seconds(info.duration),
+      seconds(info.listed_duration));
 }
 
 BagReader::BagReader(const std::filesystem::path& path) : impl_(std::make_unique<Impl>()) {
@@ -367,8 +442,8 @@ BagReader::BagReader(const std::filesystem::path& path) : impl_(std::make_unique
     impl_->use_bare_file(bag);
   }
   impl_->load_files();
-  reader_log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
-                      impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
+  log()->debug("Opened {}: {} files, {} connections, {} messages", bag.string(),
+               impl_->files.size(), impl_->connections.size(), impl_->info.message_count);
 }
 
 BagReader::~BagReader() = default;
@@ -400,6 +475,7 @@ struct MessageStream::Impl {
   // A min-heap of sources by (head timestamp, file order): a k-way merge in which equal
   // timestamps keep file order, and each file keeps its own storage order.
   std::vector<std::size_t> heap;
+  bool complete = true;  // no file has stopped at damage
 
   bool later(std::size_t a, std::size_t b) const {
     const std::int64_t time_a = sources[a].head.timestamp;
@@ -416,9 +492,20 @@ struct MessageStream::Impl {
     heap.pop_back();
     return index;
   }
+  // A file stops at damage rather than ending the pass: the messages before it are sound.
   void advance(std::size_t index) {
     Source& source = sources[index];
-    if (naming_file(*source.file, [&] { return source.reader->next(source.head); })) push(index);
+    try {
+      if (naming_file(*source.file, [&] { return source.reader->next(source.head); })) {
+        push(index);
+      }
+    } catch (const std::runtime_error& error) {
+      complete = false;
+      if (!source.file->damaged) {
+        log()->warn("Stopped reading {} at damaged data: {}", source.file->path.string(),
+                           error.what());
+      }
+    }
   }
 };
 
@@ -457,6 +544,8 @@ MessageStream::MessageStream(std::unique_ptr<Impl> impl) : impl_(std::move(impl)
 MessageStream::~MessageStream() = default;
 MessageStream::MessageStream(MessageStream&&) noexcept = default;
 MessageStream& MessageStream::operator=(MessageStream&&) noexcept = default;
+
+bool MessageStream::complete() const { return impl_->complete; }
 
 std::optional<BagMessage> MessageStream::next() {
   if (impl_->heap.empty()) return std::nullopt;

@@ -26,12 +26,17 @@ struct BagInfo {
   std::int64_t starting_time = 0;             // ns since epoch of the first message (0 when empty)
   std::int64_t duration = 0;                  // ns from the first to the last message
   std::vector<std::uint64_t> message_counts;  // per connection, index = Connection::id
+  std::uint64_t listed_message_count = 0;     // as metadata.yaml states them (0 without)
+  std::int64_t listed_duration = 0;
 };
 
 class MessageStream;
 
 // Reads a rosbag2 recording: a bag directory with metadata.yaml (versions 1 to 9), a directory
 // whose recording was cut off before metadata.yaml was written, or a bare .db3 / .mcap file.
+// A damaged storage file is read up to the damage, with a warning; so is a recording holding
+// fewer messages or seconds than its metadata.yaml lists. Storage paths in metadata.yaml must
+// stay inside the bag folder, and name each file once.
 // Storage sqlite3 (schemas 1 to 4, opened read-only and immutable) and mcap (chunked or not,
 // zstd / lz4 / none), split bags, zstd compression in file and message mode.
 // Throws common::FileNotFoundError for a missing path or storage file and std::runtime_error
@@ -65,13 +70,17 @@ class BagReader {
 };
 
 // Pull-style iteration: while (auto message = stream.next()) { ... }.
-// Throws std::runtime_error naming the file when the data turns out to be corrupt.
+// A storage file that turns out to be damaged (cut off, say) ends at the damage with a warning,
+// and the other files go on; complete() then tells. Throws std::runtime_error naming the file
+// for a message that cannot be decompressed.
 class MessageStream {
  public:
   ~MessageStream();
   MessageStream(MessageStream&&) noexcept;
   MessageStream& operator=(MessageStream&&) noexcept;
   std::optional<BagMessage> next();
+  // False once a file has stopped at damage; the messages yielded before it are sound.
+  bool complete() const;
 
  private:
   friend class BagReader;

@@ -13,12 +13,15 @@
 #include "orvalt/ros2/bag_writer.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/testing/file_contents.hpp"
+#include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::ros2 {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using Bytes = std::vector<std::uint8_t>;
@@ -100,10 +103,7 @@ Bytes zstd_frame(const Bytes& data) {
   return frame;
 }
 
-Bytes read_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using orvalt::testing::read_bytes;
 
 void write_file(const fs::path& file, const Bytes& bytes) {
   std::ofstream(file, std::ios::binary | std::ios::trunc)
@@ -301,7 +301,7 @@ TEST_P(FileCompression, EachStorageFileIsUnpackedAndTheCopyRemovedOnClose) {
   const SplitBag bag;
   std::vector<std::string> names;
   for (const std::string& name : bag.write(dir.path(), {"z_0.db3", "z_1.db3", "z_2.db3"})) {
-    write_file(dir / (name + ".zstd"), GetParam()(read_file(dir / name)));
+    write_file(dir / (name + ".zstd"), GetParam()(read_bytes(dir / name)));
     fs::remove(dir / name);
     names.push_back(name + ".zstd");
   }
@@ -393,8 +393,7 @@ TEST(BadBags, GiveClearErrorsNamingTheFile) {
   write_metadata_listing(dir / "unknown_storage", {"u_0.db3"});
   {
     const fs::path file = dir / "unknown_storage" / "metadata.yaml";
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = orvalt::testing::read_text(file);
     text.replace(text.find("sqlite3"), 7, "rosbag_v2");
     std::ofstream(file) << text;
   }
@@ -410,7 +409,7 @@ TEST(BadBags, GiveClearErrorsNamingTheFile) {
 
   fs::create_directory(dir / "truncated_zstd");
   write_storage_file(dir / "truncated_zstd" / "t_0.db3", {"/a"}, {{"/a", 1, payload(1, 50)}});
-  Bytes packed = zstd_frame(read_file(dir / "truncated_zstd" / "t_0.db3"));
+  Bytes packed = zstd_frame(read_bytes(dir / "truncated_zstd" / "t_0.db3"));
   packed.resize(packed.size() / 2);
   write_file(dir / "truncated_zstd" / "t_0.db3.zstd", packed);
   fs::remove(dir / "truncated_zstd" / "t_0.db3");
@@ -418,6 +417,100 @@ TEST(BadBags, GiveClearErrorsNamingTheFile) {
 
   write_file(dir / "notes.txt", Bytes(10, 0x41));
   expect_error<std::runtime_error>(dir / "notes.txt", "notes.txt");
+}
+
+TEST(BadBags, AFileListedTwiceIsRefusedRatherThanReadTwice) {
+  testing::TempDir dir;
+  fs::create_directory(dir / "bag");
+  write_storage_file(dir / "bag" / "b_0.db3", {"/a"}, {{"/a", 1, payload(1, 8)}});
+  write_metadata_listing(dir / "bag", {"b_0.db3", "./b_0.db3"});
+  expect_error<std::runtime_error>(dir / "bag", "b_0.db3 more than once");
+}
+
+// A metadata.yaml is data from outside; it must not make the tools read other files.
+TEST(BadBags, StoragePathsThatLeaveTheBagFolderAreRefused) {
+  testing::TempDir dir;
+  write_storage_file(dir / "outside.db3", {"/secret"}, {{"/secret", 1, payload(1, 8)}});
+  fs::create_directory(dir / "bag");
+  write_storage_file(dir / "bag" / "b_0.db3", {"/a"}, {{"/a", 1, payload(1, 8)}});
+  for (const std::string& listed : std::vector<std::string>{
+           "../outside.db3", "sub/../../outside.db3", (dir / "outside.db3").string()}) {
+    write_metadata_listing(dir / "bag", {"b_0.db3", listed});
+    expect_error<std::runtime_error>(dir / "bag", "'" + listed + "' leaves the bag folder");
+  }
+  // Before version 4 a path starts with the bag's own name; another bag's is not followed.
+  fs::create_directory(dir / "other");
+  write_storage_file(dir / "other" / "o_0.db3", {"/secret"}, {{"/secret", 1, payload(1, 8)}});
+  write_metadata_listing(dir / "bag", {"other/o_0.db3"}, "", 3);
+  expect_error<common::FileNotFoundError>(dir / "bag", "other/o_0.db3");
+
+  write_metadata_listing(dir / "bag", {"bag/b_0.db3"}, "", 3);
+  EXPECT_EQ(read_all(BagReader(dir / "bag")).size(), 1u);
+}
+
+// A recording that lost its end, as after a power cut or a copy that stopped: everything before
+// the cut reads, in order, and the log says how much of what metadata.yaml lists was read.
+class TruncatedBag : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(TruncatedBag, ReadsUpToTheCutAndWarnsWhatWasLost) {
+  constexpr int kMessages = 400;
+  testing::TempDir dir;
+  std::vector<Record> written;
+  std::mt19937 random(7);
+  {
+    BagWriter writer(dir / "bag", GetParam());
+    const Connection& image = writer.add_connection("/image", "sensor_msgs/msg/Image");
+    const Connection& tf = writer.add_connection("/tf", "tf2_msgs/msg/TFMessage");
+    for (int i = 0; i < kMessages; ++i) {
+      const Connection& connection = i % 4 == 0 ? tf : image;
+      const std::int64_t timestamp = 1700000000000000000 + i * std::int64_t{10000000};
+      // Noise does not compress, so the cuts land in the MCAP data as they do in the SQLite file.
+      Bytes data(i % 4 == 0 ? 40 : 8000);
+      for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+      written.push_back({connection.topic, timestamp, data});
+      writer.write(connection, timestamp, written.back().data);
+    }
+  }
+  const fs::path file = dir / "bag" / ("bag_0" + storage_file_extension(GetParam()));
+  const Bytes whole = read_bytes(file);
+  for (const double fraction : {0.5, 0.7, 0.9}) {
+    SCOPED_TRACE(fraction);
+    write_file(file, Bytes(whole.begin(),
+                           whole.begin() + static_cast<std::ptrdiff_t>(whole.size() * fraction)));
+    testing::LogCapture log("orvalt.ros2.bag_reader");
+    const BagReader reader(dir / "bag");
+    const std::uint64_t readable = reader.info().message_count;
+    ASSERT_GT(readable, 0u);
+    ASSERT_EQ(reader.connections().size(), 2u);
+    EXPECT_LT(readable, static_cast<std::uint64_t>(kMessages));
+    const std::vector<Record> read = read_all(reader);
+    ASSERT_EQ(read.size(), readable);
+    EXPECT_EQ(read, std::vector<Record>(written.begin(), written.begin() + readable));
+    EXPECT_THAT(
+        log.messages(spdlog::level::warn),
+        Contains(HasSubstr("only " + std::to_string(readable) + " of the 400 messages and ")));
+    EXPECT_THAT(log.text(), HasSubstr(" of the 3.990 seconds that metadata.yaml lists"));
+
+    // A pass over some topics only stops at the cut as well, never with an error.
+    EXPECT_NO_THROW(read_all(reader, {&reader.connections()[1]}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Storages, TruncatedBag, ::testing::Values("sqlite3", "mcap"));
+
+// Both timestamps are valid on their own, but their distance does not fit in 64 bits.
+TEST(BadBags, TimestampsTooFarApartAreRefusedNamingTheFileOrBag) {
+  constexpr std::int64_t kEarly = -7618790637790423828;
+  constexpr std::int64_t kLate = 1604581417570143847;
+  testing::TempDir dir;
+  write_storage_file(dir / "wide.db3", {"/a"}, {{"/a", kLate, payload(1, 8)}, {"/a", kEarly, {}}});
+  expect_error<std::runtime_error>(dir / "wide.db3", "wide.db3: message timestamps from");
+
+  // Each file alone is sound; only the bag as a whole spans too long.
+  fs::create_directory(dir / "split");
+  write_storage_file(dir / "split" / "s_0.db3", {"/a"}, {{"/a", kEarly, payload(1, 8)}});
+  write_storage_file(dir / "split" / "s_1.db3", {"/a"}, {{"/a", kLate, payload(2, 8)}});
+  expect_error<std::runtime_error>(dir / "split", "split: message timestamps from");
 }
 
 TEST(BadBags, ConnectionsOfAnotherBagAreRefused) {

@@ -8,6 +8,7 @@
 #include "orvalt/ros2/messages.hpp"
 #include "orvalt/ros2/metadata.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/ros2/time_span.hpp"
 
 namespace orvalt::ros2 {
 namespace {
@@ -137,10 +138,14 @@ void BagWriter::write(const Connection& connection, std::int64_t timestamp,
     throw std::invalid_argument("Connection " + connection.topic + " is not one of bag " +
                                 impl_->directory.string());
   }
+  Span widened = impl_->span;
+  widened.add(timestamp);
+  // Refused before writing, so the metadata's duration can always be stated.
+  time_span(widened.first, widened.last, impl_->directory.string());
   impl_->writer->write(connection.id, timestamp, data);
   ++impl_->counts[connection.id];
   ++impl_->message_count;
-  impl_->span.add(timestamp);
+  impl_->span = widened;
 }
 
 void BagWriter::close() {

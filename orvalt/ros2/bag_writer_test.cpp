@@ -77,6 +77,20 @@ TEST(BagWriter, RefusesForeignConnectionsAndWritesAfterClose) {
   writer.close();  // later calls do nothing
 }
 
+TEST(BagWriter, RefusesATimestampWhoseDistanceToTheOthersDoesNotFit) {
+  testing::TempDir dir;
+  {
+    BagWriter writer(dir / "bag");
+    const Connection& connection = writer.add_connection("/a", "std_msgs/msg/String");
+    writer.write(connection, 1604581417570143847, {0, 1, 0, 0});
+    EXPECT_THROW(writer.write(connection, -7618790637790423828, {0, 1, 0, 0}), std::runtime_error);
+    writer.write(connection, -1604581417570143847, {0, 1, 0, 0});
+  }
+  const BagReader reader(dir / "bag");
+  EXPECT_EQ(reader.info().message_count, 2u);
+  EXPECT_EQ(reader.info().duration, 2 * std::int64_t{1604581417570143847});
+}
+
 TEST(BagWriter, TheDestructorFinishesTheBag) {
   testing::TempDir dir;
   {

@@ -1,7 +1,5 @@
 #include "orvalt/ros2/image_conversion.hpp"
 
-#include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <map>
@@ -11,6 +9,8 @@
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+
+#include "orvalt/common/strings.hpp"
 
 namespace orvalt::ros2 {
 namespace {
@@ -33,12 +33,6 @@ struct Encoding {
 
 // A step of a conversion: a cv::cvtColor code, or a change of depth.
 constexpr int kChangeDepth = -1;
-
-std::string lower_case(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::string conversion_name(const std::string& from, const std::string& to) {
   return "Cannot convert image from [" + from + "] to [" + to + "]";
@@ -65,7 +59,7 @@ std::optional<Encoding> parse_encoding(const std::string& name) {
 
   Encoding encoding;
   encoding.name = name;
-  encoding.key = lower_case(name);
+  encoding.key = common::lower(name);
   if (const auto found = named.find(encoding.key); found != named.end()) {
     encoding.family = found->second.family;
     encoding.depth = found->second.depth;

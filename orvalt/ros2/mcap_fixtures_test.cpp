@@ -8,6 +8,7 @@
 
 #include "orvalt/ros2/mcap_reader.hpp"
 #include "orvalt/ros2/mcap_records.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/fixtures.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -74,14 +75,11 @@ std::map<std::string, std::uint64_t> read_counting(StorageReader& reader, std::i
   return counts;
 }
 
-Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using orvalt::testing::read_bytes;
 
 // A copy whose footer announces no summary, so that the reader scans the data.
 fs::path without_summary(const fs::path& file, const testing::TempDir& dir) {
-  Bytes bytes = read_file(file);
+  Bytes bytes = read_bytes(file);
   const std::size_t footer = bytes.size() - 8 - mcap::kFooterRecordSize;
   std::fill(bytes.begin() + static_cast<long>(footer + mcap::kRecordPrefixSize),
             bytes.begin() + static_cast<long>(footer + mcap::kFooterRecordSize), 0);

@@ -12,6 +12,7 @@
 #include "orvalt/ros2/mcap_reader.hpp"
 #include "orvalt/ros2/mcap_records.hpp"
 #include "orvalt/ros2/mcap_writer.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::ros2 {
@@ -35,10 +36,7 @@ std::ostream& operator<<(std::ostream& out, const Written& message) {
              << message.data.size() << " bytes}";
 }
 
-Bytes read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+using orvalt::testing::read_bytes;
 
 void write_file(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -220,7 +218,7 @@ TEST_P(McapRoundTrip, ReadsTheSameWithoutTheSummary) {
   const auto connections = many_connections();
   const auto messages = many_messages(static_cast<int>(connections.size()), 150);
   write_mcap(dir / "bag.mcap", connections, messages, {GetParam(), 8 * 1024});
-  write_file(dir / "bare.mcap", without_summary(read_file(dir / "bag.mcap")));
+  write_file(dir / "bare.mcap", without_summary(read_bytes(dir / "bag.mcap")));
 
   McapReader indexed(dir / "bag.mcap");
   McapReader scanned(dir / "bare.mcap");
@@ -275,7 +273,7 @@ TEST(McapStorage, AnEmptyFileIsValid) {
 TEST(McapStorage, WriterLayoutFollowsTheFormat) {
   testing::TempDir dir;
   write_mcap(dir / "bag.mcap", many_connections(), many_messages(12, 30));
-  const Bytes file = read_file(dir / "bag.mcap");
+  const Bytes file = read_bytes(dir / "bag.mcap");
   ASSERT_TRUE(std::equal(std::begin(mcap::kMagic), std::end(mcap::kMagic), file.begin()));
   ASSERT_TRUE(std::equal(std::begin(mcap::kMagic), std::end(mcap::kMagic), file.end() - 8));
   mcap::RecordWalker walker(file.data() + 8, file.size() - 16, 8);
@@ -328,7 +326,7 @@ TEST(McapStorage, ChunksThatDoNotShrinkAreStoredUncompressed) {
   }
   messages.push_back({0, 9, Bytes(100000, 7)});
   write_mcap(dir / "bag.mcap", many_connections(), messages, {mcap::Compression::kZstd, 50000});
-  const Bytes file = read_file(dir / "bag.mcap");
+  const Bytes file = read_bytes(dir / "bag.mcap");
   std::vector<std::string> compressions;
   mcap::RecordWalker walker(file.data() + 8, file.size() - 16, 8);
   mcap::RecordView record;
@@ -348,7 +346,7 @@ TEST(McapStorage, CountsWithoutStatisticsOrMessageIndexes) {
   const auto connections = many_connections();
   const auto messages = many_messages(12, 120);
   write_mcap(dir / "bag.mcap", connections, messages, {mcap::Compression::kLz4, 4096});
-  const Bytes file = read_file(dir / "bag.mcap");
+  const Bytes file = read_bytes(dir / "bag.mcap");
   std::uint64_t summary_start = 0;
   const Summary original = summary_of(file, summary_start);
   const auto truth = McapReader(dir / "bag.mcap").message_counts();
@@ -376,7 +374,7 @@ TEST(McapStorage, ASummaryThatCannotStandInForTheDataIsNotUsed) {
   testing::TempDir dir;
   const auto messages = many_messages(12, 60);
   write_mcap(dir / "bag.mcap", many_connections(), messages, {mcap::Compression::kZstd, 4096});
-  const Bytes file = read_file(dir / "bag.mcap");
+  const Bytes file = read_bytes(dir / "bag.mcap");
   std::uint64_t summary_start = 0;
   const Summary original = summary_of(file, summary_start);
 
@@ -399,7 +397,7 @@ TEST(McapStorage, ACorruptChunkIsACrcErrorNamingTheFile) {
   testing::TempDir dir;
   write_mcap(dir / "bag.mcap", many_connections(), many_messages(12, 50),
              {mcap::Compression::kNone, 1 << 20});
-  Bytes file = read_file(dir / "bag.mcap");
+  Bytes file = read_bytes(dir / "bag.mcap");
   file[400] ^= 0x01;  // inside the first chunk's records
   write_file(dir / "bad.mcap", file);
   McapReader reader(dir / "bad.mcap");
@@ -416,7 +414,7 @@ TEST(McapStorage, ADamagedSummaryFallsBackToTheData) {
   testing::TempDir dir;
   const auto messages = many_messages(12, 80);
   write_mcap(dir / "bag.mcap", many_connections(), messages);
-  Bytes file = read_file(dir / "bag.mcap");
+  Bytes file = read_bytes(dir / "bag.mcap");
   file[file.size() - 60] ^= 0x10;  // inside the summary offsets, covered by the summary CRC
   write_file(dir / "bad.mcap", file);
   McapReader reader(dir / "bad.mcap");
@@ -430,7 +428,7 @@ TEST(McapStorage, TruncatedFilesFailCleanlyOrYieldWhatTheyHold) {
   const auto messages = many_messages(12, 120);
   for (const auto compression : {mcap::Compression::kZstd, mcap::Compression::kNone}) {
     write_mcap(dir / "bag.mcap", many_connections(), messages, {compression, 4096});
-    const Bytes file = read_file(dir / "bag.mcap");
+    const Bytes file = read_bytes(dir / "bag.mcap");
     for (std::size_t size = 0; size < file.size(); size += 1 + size / 9) {
       write_file(dir / "cut.mcap", Bytes(file.begin(), file.begin() + static_cast<long>(size)));
       try {

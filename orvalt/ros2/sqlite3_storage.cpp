@@ -1,6 +1,8 @@
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -139,6 +141,23 @@ int detect_schema_version(const Database& db, bool has_schema_table) {
   return 1;
 }
 
+// Whether the database header states more pages than the file holds: a file cut off after it
+// was written (a partial copy, a full disk). The stated count only counts when the header marks
+// it valid (change counter equal to version-valid-for); otherwise SQLite goes by the file size.
+bool shorter_than_its_header(const fs::path& file, std::uintmax_t file_size) {
+  std::array<unsigned char, 100> header{};
+  std::ifstream in(file, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(header.data()), header.size())) return false;
+  const auto big_endian = [&](std::size_t at, std::size_t bytes) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | header[at + i];
+    return value;
+  };
+  if (big_endian(24, 4) != big_endian(92, 4)) return false;
+  const std::uint64_t page_size = big_endian(16, 2) == 1 ? 65536 : big_endian(16, 2);
+  return page_size * big_endian(28, 4) > file_size;
+}
+
 class Sqlite3Reader final : public StorageReader {
  public:
   explicit Sqlite3Reader(const fs::path& file)
@@ -148,7 +167,12 @@ class Sqlite3Reader final : public StorageReader {
         file_size_(fs::file_size(file)) {
     // The file is untrusted input: no schema-defined code, strict corruption checks, and the
     // whole file mapped for reading since it never changes.
-    sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    // SQLite refuses a whole file that is shorter than its header states, unless the schema is
+    // writable; the connection being read-only keeps that harmless. The pages before the cut
+    // then read, and one past it is reported as corrupt where a query needs it.
+    const bool cut_off = shorter_than_its_header(file, file_size_);
+    sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, cut_off ? 0 : 1, nullptr);
+    if (cut_off) db_.exec("PRAGMA writable_schema = ON", "Cannot read");
     sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     db_.exec("PRAGMA cell_size_check = ON; PRAGMA mmap_size = 2147418112", "Cannot read");
 
@@ -170,15 +194,19 @@ class Sqlite3Reader final : public StorageReader {
 
   std::vector<std::uint64_t> message_counts() override {
     std::vector<std::uint64_t> counts(connections_.size(), 0);
-    Statement count(db_, "SELECT topic_id, COUNT(*) FROM messages GROUP BY topic_id",
-                    "Cannot read");
-    while (count.step()) {
-      const auto known = connection_of_topic_.find(count.integer(0));
-      if (known != connection_of_topic_.end()) {
-        counts[known->second] = static_cast<std::uint64_t>(count.integer(1));
-      }
+    for (const auto& [topic_id, count] : counts_by_topic_id()) {
+      const auto known = connection_of_topic_.find(topic_id);
+      if (known != connection_of_topic_.end()) counts[known->second] = count;
     }
     return counts;
+  }
+
+  std::uint64_t orphaned_message_count() override {
+    std::uint64_t orphaned = 0;
+    for (const auto& [topic_id, count] : counts_by_topic_id()) {
+      if (connection_of_topic_.count(topic_id) == 0) orphaned += count;
+    }
+    return orphaned;
   }
 
   std::optional<TimeRange> time_range() override {
@@ -257,6 +285,19 @@ class Sqlite3Reader final : public StorageReader {
     }
   }
 
+  // One pass over the messages table serves both kinds of count.
+  const std::map<std::int64_t, std::uint64_t>& counts_by_topic_id() {
+    if (!counts_by_topic_id_) {
+      counts_by_topic_id_.emplace();
+      Statement count(db_, "SELECT topic_id, COUNT(*) FROM messages GROUP BY topic_id",
+                      "Cannot read");
+      while (count.step()) {
+        (*counts_by_topic_id_)[count.integer(0)] = static_cast<std::uint64_t>(count.integer(1));
+      }
+    }
+    return *counts_by_topic_id_;
+  }
+
   // Topic ids are integers read from the file itself, so they are safe to inline. The
   // timestamp index (timestamp, rowid) already gives the order without a sort.
   std::string messages_query() const {
@@ -297,6 +338,7 @@ class Sqlite3Reader final : public StorageReader {
   std::vector<Connection> connections_;
   std::vector<std::int64_t> topic_ids_;  // per connection
   std::unordered_map<std::int64_t, int> connection_of_topic_;
+  std::optional<std::map<std::int64_t, std::uint64_t>> counts_by_topic_id_;
   bool filtered_ = false;
   std::set<std::int64_t> wanted_topic_ids_;
   std::optional<Statement> rows_;

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/ros2/bag_reader.hpp"
 #include "orvalt/ros2/storage.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::ros2 {
@@ -195,6 +198,36 @@ TEST(Sqlite3Storage, FilterSelectsConnectionsAndCanBeChanged) {
   EXPECT_TRUE(read_all(*reader).empty());
 }
 
+// A topic row lost (or never written) leaves messages no connection can own: they are skipped,
+// but counted, and the bag says so once per file rather than once per message.
+TEST(Sqlite3Storage, MessagesOfTopicIdsMissingFromTheTopicsTableAreCountedAndWarnedAbout) {
+  testing::TempDir dir;
+  {
+    RawBag bag(dir / "bag.db3", 3);
+    bag.topic(1, "/a", "std_msgs/msg/String");
+    for (int i = 0; i < 12; ++i) {
+      bag.message({i + 1, i % 3 == 0 ? 1 : 7 + i % 2, i, {static_cast<std::uint8_t>(i)}});
+    }
+  }
+  const auto storage = open_sqlite3_reader(dir / "bag.db3");
+  EXPECT_EQ(storage->orphaned_message_count(), 8u);
+  EXPECT_THAT(storage->message_counts(), ElementsAre(4u));
+  EXPECT_EQ(read_all(*storage).size(), 4u);
+
+  testing::LogCapture log("orvalt.ros2.bag_reader");
+  const BagReader reader(dir / "bag.db3");
+  EXPECT_EQ(reader.info().message_count, 4u);
+  std::size_t read = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    auto stream = reader.messages();
+    while (stream.next()) ++read;
+  }
+  EXPECT_EQ(read, 8u);
+  const auto warnings = log.messages(spdlog::level::warn);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_THAT(warnings[0], HasSubstr("bag.db3: skipping 8 messages whose topic id is not in"));
+}
+
 TEST(Sqlite3Storage, EmbeddedMetadataIsTheLastRow) {
   testing::TempDir dir;
   {
@@ -355,8 +388,7 @@ TEST(Sqlite3Storage, TruncatedAndCorruptFilesFailCleanly) {
     bag.topic(1, "/image", "sensor_msgs/msg/Image");
     for (int i = 0; i < 40; ++i) bag.message({i + 1, 1, i, Bytes(i * 500, 0xAB)});
   }
-  std::ifstream in(dir / "good.db3", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = orvalt::testing::read_text(dir / "good.db3");
   ASSERT_GT(bytes.size(), 4096u * 4);
 
   auto try_read = [&](const std::string& content, const std::string& name) {

@@ -32,6 +32,9 @@ class StorageReader {
   virtual const std::vector<Connection>& connections() const = 0;
   // Per connection, from the data (or a summary that states it).
   virtual std::vector<std::uint64_t> message_counts() = 0;
+  // Messages that belong to no connection of the file (a topic id missing from the sqlite3
+  // topics table); next() never yields them.
+  virtual std::uint64_t orphaned_message_count() { return 0; }
   // Restricts next() to these file-local connections (all when never called).
   virtual void set_filter(const std::set<int>& connections) = 0;
   // Next message in (timestamp, storage order); false at the end.

@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/simulation/simulation.hpp"
 
 namespace orvalt::simulation {
@@ -151,7 +152,8 @@ TEST(FrameRendererTest, BoardBehindTheCameraIsNotDrawn) {
     world_from_optical.translation() = Eigen::Vector3d(x, y, 0.25);
     return world_from_optical;
   };
-  for (const auto& pose : {camera_at(0.7, 0.0, 80 * M_PI / 180), camera_at(0.5, 0.0, M_PI)}) {
+  for (const auto& pose :
+       {camera_at(0.7, 0.0, common::deg_to_rad(80.0)), camera_at(0.5, 0.0, M_PI)}) {
     const RenderedView with_board = renderer.render(pose);
     const RenderedView without = reference.render(pose);
     // Pixels within 2 px of a board pixel may carry its anti-aliased edge.

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/json_text.hpp"
 #include "orvalt/simulation/tf_synthesis.hpp"
@@ -47,7 +48,7 @@ Json extrinsic_json(const Vector6& vec6) {
   json["rotation"] = rows_of(rotation);
   json["translation"] = values_of(matrix.topRightCorner<3, 1>());
   json["rotation_euler"] = values_of(euler);
-  json["rotation_deg"] = values_of(euler * (180.0 / M_PI));
+  json["rotation_deg"] = values_of(common::rad_to_deg(euler));
   json["rotation_quat"] = values_of(TransformUtils::mat2quat(rotation));
   json["extrinsic_matrix_4x4"] = rows_of(matrix);
   return json;

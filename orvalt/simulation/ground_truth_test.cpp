@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
 #include "orvalt/testing/temp_dir.hpp"
@@ -61,7 +62,7 @@ TEST_F(GroundTruthTest, TrueExtrinsicHasTheCalibrationResultLayout) {
   }
   for (int r = 0; r < 3; ++r) {
     EXPECT_EQ(json_["translation"][r].get<double>(), matrix(r, 3));
-    EXPECT_NEAR(json_["rotation_deg"][r].get<double>(), vec6[r] * 180 / M_PI, 1e-9);
+    EXPECT_NEAR(json_["rotation_deg"][r].get<double>(), common::rad_to_deg(vec6[r]), 1e-9);
   }
   const double w = json_["rotation_quat"][0].get<double>();
   EXPECT_NEAR(w, Eigen::Quaterniond(Eigen::Matrix3d(matrix.topLeftCorner<3, 3>())).w(), 1e-12);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::simulation {
 namespace {
 
@@ -68,7 +70,7 @@ TEST(OdometryTest, DefaultErrorsDriftLikeWheelOdometry) {
   EXPECT_GT(position_drift, 1e-4);
   EXPECT_LT(position_drift, 0.05);
   EXPECT_GT(yaw_drift, 1e-5);
-  EXPECT_LT(yaw_drift, 2.0 * M_PI / 180.0);
+  EXPECT_LT(yaw_drift, common::deg_to_rad(2.0));
 
   const Trajectory still({{5.0, 0.0, 0.0}}, 5.0);
   for (const auto& sample : OdometrySimulator(still, error, 3).run(ticks(5.0, 50.0))) {

@@ -23,12 +23,14 @@
 #include "orvalt/simulation/ground_truth.hpp"
 #include "orvalt/simulation/tf_synthesis.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::simulation {
 namespace {
 
 using testing::IsNearRigidTransform;
+using testing::read_bytes;
 using ::testing::UnorderedElementsAre;
 
 SimulationOptions short_recording(const std::filesystem::path& output, double duration) {
@@ -36,11 +38,6 @@ SimulationOptions short_recording(const std::filesystem::path& output, double du
   options.output = output.string();
   options.duration = duration;
   return options;
-}
-
-std::vector<char> file_bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 Eigen::Isometry3d to_isometry(const geometry_msgs::TransformStamped& stamped) {
@@ -279,7 +276,7 @@ TEST(RecordingWriterTest, DefaultRecordingKeepsItsTimingAndGroundTruth) {
       fingerprint.add(message->data.data(), message->data.size());
     }
   }
-  const std::vector<char> truth = file_bytes(directory / "bag" / kGroundTruthFile);
+  const std::vector<std::uint8_t> truth = read_bytes(directory / "bag" / kGroundTruthFile);
   fingerprint.add(truth.data(), truth.size());
   EXPECT_EQ(fingerprint.value(), 10048318080271671415ULL);
 }
@@ -396,12 +393,12 @@ TEST(RecordingWriterTest, SameSeedWritesTheSameBytes) {
     SimulationOptions options = short_recording(directory / name, 1.0);
     options.seed = seed;
     write_recording(Simulation(options));
-    std::map<std::string, std::vector<char>> files;
+    std::map<std::string, std::vector<std::uint8_t>> files;
     for (const auto& entry : std::filesystem::directory_iterator(directory / name)) {
       // Storage files are named after the directory.
       std::string file = entry.path().filename().string();
       if (file.rfind(name + "_", 0) == 0) file.replace(0, name.size(), "bag");
-      files[file] = file_bytes(entry.path());
+      files[file] = read_bytes(entry.path());
     }
     return files;
   };

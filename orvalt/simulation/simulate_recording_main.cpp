@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/simulation/recording_writer.hpp"
@@ -86,7 +87,7 @@ SimulationOptions to_options(const CommandLine& line) {
   if (!line.board_pose.empty()) {
     options.board_placement.x = line.board_pose[0];
     options.board_placement.y = line.board_pose[1];
-    options.board_placement.yaw = line.board_pose[2] * M_PI / 180.0;
+    options.board_placement.yaw = orvalt::common::deg_to_rad(line.board_pose[2]);
   }
 
   if (line.noise == "none") {

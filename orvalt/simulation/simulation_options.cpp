@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::simulation {
 namespace {
 
@@ -75,7 +77,7 @@ Vector6 extrinsic_from_degrees(const std::vector<double>& degrees_and_metres) {
                     degrees_and_metres.size()));
   }
   Vector6 radians_and_metres = degrees_and_metres;
-  for (int i = 0; i < 3; ++i) radians_and_metres[i] *= M_PI / 180.0;
+  for (int i = 0; i < 3; ++i) radians_and_metres[i] *= common::kDegree;
   return radians_and_metres;
 }
 

@@ -9,12 +9,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::simulation {
 namespace {
 
 using ::testing::HasSubstr;
 
-constexpr double kDegree = M_PI / 180.0;
+using common::kDegree;
 
 TEST(SimulationOptionsTest, DefaultsAreValidAndMatchTheCalibrationDefaults) {
   const SimulationOptions options;

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::simulation {
 namespace {
 
-constexpr double kDegree = M_PI / 180.0;
+using common::kDegree;
 
 // Share of a manoeuvre done after the share `tau` of its time: velocity 1 - cos(2 pi tau),
 // zero with zero acceleration at both ends.

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::simulation {
 namespace {
 
-constexpr double kDegree = M_PI / 180.0;
+using common::kDegree;
 const TrajectoryKind kKinds[] = {TrajectoryKind::kTurnsAndArcs, TrajectoryKind::kTurns,
                                  TrajectoryKind::kStraight, TrajectoryKind::kGentleArcs};
 

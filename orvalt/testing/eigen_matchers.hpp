@@ -6,6 +6,8 @@
 #include <Eigen/Core>
 #include <Eigen/Geometry>
 
+#include "orvalt/common/angles.hpp"
+
 namespace orvalt::testing {
 
 // Element-wise |actual - expected| <= tolerance for Eigen matrices of equal shape.
@@ -34,7 +36,7 @@ MATCHER_P2(IsNearQuaternion, expected, tolerance, "") {
 MATCHER_P3(IsNearRigidTransform, expected, degrees, millimetres, "") {
   const Eigen::Matrix3d relative =
       expected.template block<3, 3>(0, 0).transpose() * arg.template block<3, 3>(0, 0);
-  const double angle = Eigen::AngleAxisd(relative).angle() * 180.0 / M_PI;
+  const double angle = common::rad_to_deg(Eigen::AngleAxisd(relative).angle());
   const double offset =
       (arg.template block<3, 1>(0, 3) - expected.template block<3, 1>(0, 3)).norm() * 1000.0;
   *result_listener << "rotation differs by " << angle << " deg, translation by " << offset << " mm";

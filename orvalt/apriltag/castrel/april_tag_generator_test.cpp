@@ -1,8 +1,6 @@
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -10,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::apriltag {
@@ -139,14 +137,12 @@ TEST(AprilTagGeneratorTest, SaveCreatesFoldersAndReportsFailure) {
 
 TEST(CastrelProgramTest, WritesTheExampleMarkerAndBoardIntoTheWorkingDirectory) {
   orvalt::testing::TempDir dir;
-  const std::string command = "cd '" + dir.path().string() + "' && '" +
-                              (orvalt::testing::program_dir() / "castrel").string() +
-                              "' > stdout.txt";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  std::ifstream out(dir / "stdout.txt");
-  std::string line;
-  std::getline(out, line);
-  EXPECT_EQ(line, "✅ Generation done (pure OpenCV)");
+  orvalt::testing::ProgramOptions in_dir;
+  in_dir.working_dir = dir.path();
+  in_dir.separate_errors = true;
+  const orvalt::testing::ProgramRun run = orvalt::testing::run_program("castrel", {}, in_dir);
+  ASSERT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.output.substr(0, run.output.find('\n')), "✅ Generation done (pure OpenCV)");
   const AprilTagGenerator generator;
   EXPECT_TRUE(same_pixels(cv::imread((dir / "apriltag_single.png").string(), cv::IMREAD_UNCHANGED),
                           generator.generate_single(0, 400)));
@@ -156,10 +152,12 @@ TEST(CastrelProgramTest, WritesTheExampleMarkerAndBoardIntoTheWorkingDirectory) 
 
 TEST(CastrelProgramTest, KalibrBoardOptionWritesOnlyThatBoard) {
   orvalt::testing::TempDir dir;
-  const std::string command = "cd '" + dir.path().string() + "' && '" +
-                              (orvalt::testing::program_dir() / "castrel").string() +
-                              "' --kalibr_board boards/kalibr.png > stdout.txt";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  orvalt::testing::ProgramOptions options;
+  options.working_dir = dir.path();
+  ASSERT_EQ(
+      orvalt::testing::run_program("castrel", {"--kalibr_board", "boards/kalibr.png"}, options)
+          .status,
+      0);
   const cv::Mat board = cv::imread((dir / "boards" / "kalibr.png").string(), cv::IMREAD_UNCHANGED);
   EXPECT_TRUE(
       same_pixels(board, AprilTagGenerator("tag36h11", 2).generate_kalibr_grid(6, 6, 200, 60)));

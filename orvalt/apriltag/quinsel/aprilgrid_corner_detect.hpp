@@ -57,6 +57,7 @@ class AprilgridCornerDetect {
   // empty image or another layout; the last detection is then left as it was.
   std::optional<TagMap> detect(const cv::Mat& image);
 
+  // Not called by detect(): an extra sub-pixel pass for callers that want one.
   // Each set of four corners refined with cv::cornerSubPix on `gray` (11 x 11 window); sets
   // with a point outside the image are dropped. Throws std::invalid_argument for a set that
   // does not hold four points.

@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -14,6 +13,7 @@
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/common/progress_bar.hpp"
+#include "orvalt/common/strings.hpp"
 
 namespace {
 
@@ -51,10 +51,7 @@ QuinselOptions parse_args(int argc, char** argv) {
 std::string lower_extension(const std::string& name) {
   const auto dot = name.rfind('.');
   if (dot == std::string::npos) return {};
-  std::string extension = name.substr(dot);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
+  return orvalt::common::lower(name.substr(dot));
 }
 
 // The drawings are the command's only product, so a drawing that cannot be written ends it.

@@ -1,7 +1,4 @@
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -14,34 +11,23 @@
 
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
 #include "orvalt/apriltag/castrel/board_renderer.hpp"
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/file_contents.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::apriltag {
 namespace {
 
 namespace fs = std::filesystem;
+using orvalt::testing::ProgramRun;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::UnorderedElementsAre;
 
-struct ProgramRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-ProgramRun run_quinsel(const orvalt::testing::TempDir& dir, const std::string& arguments) {
-  const std::string command = "'" + (orvalt::testing::program_dir() / "quinsel").string() + "' " +
-                              arguments + " > '" + (dir / "out.txt").string() + "' 2> '" +
-                              (dir / "err.txt").string() + "'";
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(dir / "out.txt"),
-          read_text(dir / "err.txt")};
+ProgramRun run_quinsel(const std::vector<std::string>& arguments) {
+  orvalt::testing::ProgramOptions options;
+  options.separate_errors = true;
+  return orvalt::testing::run_program("quinsel", arguments, options);
 }
 
 std::size_t count_of(const std::string& text, const std::string& part) {
@@ -85,19 +71,19 @@ TEST(QuinselProgramTest, ProcessesAFolderOfMixedFiles) {
   std::ofstream(images / "broken.jpeg") << "not a jpeg either";
   const fs::path output = dir / "out" / "nested";
 
-  const ProgramRun run = run_quinsel(
-      dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(count_of(run.err, "Processing image: "), 5u) << run.err;
+  const ProgramRun run =
+      run_quinsel({"--image_dir", images.string(), "--output_dir", output.string()});
+  ASSERT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(count_of(run.errors, "Processing image: "), 5u) << run.errors;
   for (const char* name : {"a.PNG", "b.txt", "c.jpg", "blank.png", "broken.jpeg"}) {
-    EXPECT_THAT(run.err, HasSubstr(std::string("Processing image: ") + name));
+    EXPECT_THAT(run.errors, HasSubstr(std::string("Processing image: ") + name));
   }
-  EXPECT_THAT(run.err, HasSubstr("Failed to read image: " + (images / "broken.jpeg").string()));
-  EXPECT_THAT(run.err,
+  EXPECT_THAT(run.errors, HasSubstr("Failed to read image: " + (images / "broken.jpeg").string()));
+  EXPECT_THAT(run.errors,
               HasSubstr("Failed to detect tags in image: " + (images / "blank.png").string()));
-  EXPECT_THAT(run.err, Not(HasSubstr("image: " + (images / "b.txt").string())));
-  EXPECT_THAT(run.err, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
-  EXPECT_THAT(run.err, HasSubstr("Read 3 images, 2 with tags, 8 tags found"));
+  EXPECT_THAT(run.errors, Not(HasSubstr("image: " + (images / "b.txt").string())));
+  EXPECT_THAT(run.errors, HasSubstr("Found 4 tags in image: " + (images / "a.PNG").string()));
+  EXPECT_THAT(run.errors, HasSubstr("Read 3 images, 2 with tags, 8 tags found"));
 
   std::set<std::string> written;
   for (const auto& entry : fs::directory_iterator(output)) {
@@ -122,9 +108,9 @@ TEST(QuinselProgramTest, TargetIdsOptionSelectsTheDrawnTags) {
   const cv::Mat view = board_view();
   ASSERT_TRUE(cv::imwrite((images / "view.png").string(), view));
   const ProgramRun run =
-      run_quinsel(dir, "--image_dir '" + images.string() + "' --output_dir '" +
-                           (dir / "out").string() + "' --target_ids 35 34 --tag_size_m 0.2");
-  ASSERT_EQ(run.status, 0) << run.err;
+      run_quinsel({"--image_dir", images.string(), "--output_dir", (dir / "out").string(),
+                   "--target_ids", "35", "34", "--tag_size_m", "0.2"});
+  ASSERT_EQ(run.status, 0) << run.errors;
   // Tags 34 and 35 are at the bottom right of the board.
   const cv::Rect drawn = changed_area(view, cv::imread((dir / "out" / "view.png").string()));
   EXPECT_GT(drawn.tl().x, 320);
@@ -136,33 +122,35 @@ TEST(QuinselProgramTest, DetectorAndBorderOptionsReachTheDetector) {
   const fs::path images = dir / "images";
   fs::create_directories(images);
   ASSERT_TRUE(cv::imwrite((images / "kalibr.png").string(), board_view(true)));
-  const std::string folders =
-      "--image_dir '" + images.string() + "' --output_dir '" + (dir / "out").string() + "'";
+  const auto run_with = [&](std::vector<std::string> options) {
+    options.insert(options.begin(),
+                   {"--image_dir", images.string(), "--output_dir", (dir / "out").string()});
+    return run_quinsel(options);
+  };
   // The standard border reads none of a Kalibr-style board, whichever the engine.
-  for (const char* engine : {"opencv", "apriltag"}) {
-    const ProgramRun standard = run_quinsel(dir, folders + " --detector " + engine);
-    ASSERT_EQ(standard.status, 0) << standard.err;
-    EXPECT_THAT(standard.err, HasSubstr("Read 1 images, 0 with tags, 0 tags found")) << engine;
-    const ProgramRun wide =
-        run_quinsel(dir, folders + " --detector " + engine + " --tag_border_bits 2");
-    ASSERT_EQ(wide.status, 0) << wide.err;
+  for (const std::string engine : {"opencv", "apriltag"}) {
+    const ProgramRun standard = run_with({"--detector", engine});
+    ASSERT_EQ(standard.status, 0) << standard.errors;
+    EXPECT_THAT(standard.errors, HasSubstr("Read 1 images, 0 with tags, 0 tags found")) << engine;
+    const ProgramRun wide = run_with({"--detector", engine, "--tag_border_bits", "2"});
+    ASSERT_EQ(wide.status, 0) << wide.errors;
     // OpenCV reads only some tags of a Kalibr-style board; the library all four targets.
-    EXPECT_THAT(wide.err, HasSubstr(std::string("Read 1 images, 1 with tags, ") +
-                                    (engine == std::string("apriltag") ? "4 tags found" : "")))
+    EXPECT_THAT(wide.errors, HasSubstr(std::string("Read 1 images, 1 with tags, ") +
+                                       (engine == "apriltag" ? "4 tags found" : "")))
         << engine;
   }
-  const ProgramRun bad = run_quinsel(dir, folders + " --detector aruco");
+  const ProgramRun bad = run_with({"--detector", "aruco"});
   EXPECT_EQ(bad.status, 2);
-  EXPECT_THAT(bad.err, HasSubstr("argument --detector: invalid choice: 'aruco'"));
-  EXPECT_EQ(run_quinsel(dir, folders + " --tag_border_bits 3").status, 2);
+  EXPECT_THAT(bad.errors, HasSubstr("argument --detector: invalid choice: 'aruco'"));
+  EXPECT_EQ(run_with({"--tag_border_bits", "3"}).status, 2);
 }
 
 TEST(QuinselProgramTest, MissingImageFolderFailsBeforeCreatingOutput) {
   orvalt::testing::TempDir dir;
-  const ProgramRun run = run_quinsel(dir, "--image_dir '" + (dir / "absent").string() +
-                                              "' --output_dir '" + (dir / "out").string() + "'");
+  const ProgramRun run = run_quinsel(
+      {"--image_dir", (dir / "absent").string(), "--output_dir", (dir / "out").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("image_dir does not exist: " + (dir / "absent").string()));
+  EXPECT_THAT(run.errors, HasSubstr("image_dir does not exist: " + (dir / "absent").string()));
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
@@ -170,10 +158,10 @@ TEST(QuinselProgramTest, ImageDirThatIsAFileFailsClearly) {
   orvalt::testing::TempDir dir;
   const fs::path file = dir / "view.png";
   ASSERT_TRUE(cv::imwrite(file.string(), board_view()));
-  const ProgramRun run = run_quinsel(
-      dir, "--image_dir '" + file.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  const ProgramRun run =
+      run_quinsel({"--image_dir", file.string(), "--output_dir", (dir / "out").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err, HasSubstr("image_dir is not a directory: " + file.string()));
+  EXPECT_THAT(run.errors, HasSubstr("image_dir is not a directory: " + file.string()));
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
@@ -182,15 +170,15 @@ TEST(QuinselProgramTest, RefusesToWriteIntoTheImageFolder) {
   const fs::path images = dir / "images";
   fs::create_directories(images);
   ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
-  const std::string before = read_text(images / "view.png");
+  const std::string before = orvalt::testing::read_text(images / "view.png");
   // The same folder spelled another way is still the same folder.
   for (const fs::path& output : {images, images / "." / ""}) {
-    const ProgramRun run = run_quinsel(
-        dir, "--image_dir '" + images.string() + "' --output_dir '" + output.string() + "'");
+    const ProgramRun run =
+        run_quinsel({"--image_dir", images.string(), "--output_dir", output.string()});
     EXPECT_EQ(run.status, 1) << output;
-    EXPECT_THAT(run.err, HasSubstr("would overwrite the input images")) << output;
+    EXPECT_THAT(run.errors, HasSubstr("would overwrite the input images")) << output;
   }
-  EXPECT_EQ(read_text(images / "view.png"), before);
+  EXPECT_EQ(orvalt::testing::read_text(images / "view.png"), before);
   EXPECT_FALSE(fs::exists(images / "vis_view.png"));
 }
 
@@ -201,28 +189,27 @@ TEST(QuinselProgramTest, DrawingThatCannotBeWrittenFailsTheCommand) {
   ASSERT_TRUE(cv::imwrite((images / "view.png").string(), board_view()));
   // A folder where the drawing should go makes the write fail, even for root.
   fs::create_directories(dir / "out" / "vis_view.png");
-  const ProgramRun run = run_quinsel(
-      dir, "--image_dir '" + images.string() + "' --output_dir '" + (dir / "out").string() + "'");
+  const ProgramRun run =
+      run_quinsel({"--image_dir", images.string(), "--output_dir", (dir / "out").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_THAT(run.err,
+  EXPECT_THAT(run.errors,
               HasSubstr("Failed to write image: " + (dir / "out" / "vis_view.png").string()));
 }
 
 TEST(QuinselProgramTest, HelpListsTheOptionsAndBadValuesExitWithTwo) {
-  orvalt::testing::TempDir dir;
-  const ProgramRun help = run_quinsel(dir, "--help");
+  const ProgramRun help = run_quinsel({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_THAT(help.out, HasSubstr("usage: quinsel"));
-  EXPECT_THAT(help.out, HasSubstr("Detect AprilGrid board in the image and return tag poses."));
+  EXPECT_THAT(help.output, HasSubstr("usage: quinsel"));
+  EXPECT_THAT(help.output, HasSubstr("Detect AprilGrid board in the image and return tag poses."));
   for (const char* text :
        {"Tag family to use for detection.", "Size of the AprilTag board in meters.",
         "List of target tag IDs to detect.", "Path to the input image file.",
         "Path to the output directory."}) {
-    EXPECT_THAT(help.out, HasSubstr(text));
+    EXPECT_THAT(help.output, HasSubstr(text));
   }
-  const ProgramRun bad = run_quinsel(dir, "--tag_size_m large");
+  const ProgramRun bad = run_quinsel({"--tag_size_m", "large"});
   EXPECT_EQ(bad.status, 2);
-  EXPECT_THAT(bad.err, HasSubstr("quinsel: error:"));
+  EXPECT_THAT(bad.errors, HasSubstr("quinsel: error:"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <Eigen/Eigenvalues>
 
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/logger.hpp"
 
 namespace orvalt::calibration {
@@ -24,13 +25,13 @@ constexpr double kGradientStep = 1e-5;
 // within the noise of second differences at kHessianStep: about 1e-9 for objectives near 1e-3.
 constexpr double kFlatCurvature = 1e-8;
 constexpr double kPriorDominance = 10.0;
-constexpr double kMinYawSpan = 30.0 * M_PI / 180.0;
+constexpr double kMinYawSpan = common::deg_to_rad(30.0);
 constexpr int kMinPairs = 20;
 
 bool is_rotation(int i) { return i < 3; }
 
 std::string value_text(int i, double value) {
-  return is_rotation(i) ? fmt::format("{:.3f} deg", value * 180.0 / M_PI)
+  return is_rotation(i) ? fmt::format("{:.3f} deg", common::rad_to_deg(value))
                         : fmt::format("{:.3f} m", value);
 }
 
@@ -371,7 +372,7 @@ MotionCoverage motion_coverage(const std::vector<Eigen::Matrix4d>& A_list, int g
         "The accepted motions turned through only {:.1f} degrees; turn the robot through at "
         "least 30 degrees, both ways, with the board in view, so that the motions determine "
         "the camera's horizontal position and yaw",
-        coverage.yaw_span * 180.0 / M_PI));
+        common::rad_to_deg(coverage.yaw_span)));
   }
   if (coverage.accepted_pairs < kMinPairs) {
     coverage.warnings.push_back(fmt::format(
@@ -417,11 +418,11 @@ std::vector<std::string> observability_lines(const ObservabilityReport& report) 
     std::string verdict;
     switch (finding.determination) {
       case Determination::kData:
-        verdict =
-            fmt::format("± {}, determined by {}",
-                        is_rotation(i) ? fmt::format("{:.4f} deg", *finding.sigma * 180.0 / M_PI)
-                                       : fmt::format("{:.2f} mm", *finding.sigma * 1e3),
-                        finding.determined_by);
+        verdict = fmt::format("± {}, determined by {}",
+                              is_rotation(i)
+                                  ? fmt::format("{:.4f} deg", common::rad_to_deg(*finding.sigma))
+                                  : fmt::format("{:.2f} mm", *finding.sigma * 1e3),
+                              finding.determined_by);
         break;
       case Determination::kPrior:
         verdict = "held by the prior: " + finding.message;
@@ -437,7 +438,7 @@ std::vector<std::string> observability_lines(const ObservabilityReport& report) 
         break;
     }
     const std::string value = is_rotation(i)
-                                  ? fmt::format("{:9.4f} deg", finding.value * 180.0 / M_PI)
+                                  ? fmt::format("{:9.4f} deg", common::rad_to_deg(finding.value))
                                   : fmt::format("{:9.4f} m  ", finding.value);
     lines.push_back(fmt::format("  {} = {} {} ({})", finding.name, value, verdict, curvature));
   }
@@ -445,7 +446,7 @@ std::vector<std::string> observability_lines(const ObservabilityReport& report) 
   lines.push_back(fmt::format(
       "Motion in the recording: yaw span {:.1f} deg, distance {:.2f} m, {} accepted pairs, {} "
       "ground clouds",
-      motion.yaw_span * 180.0 / M_PI, motion.total_distance, motion.accepted_pairs,
+      common::rad_to_deg(motion.yaw_span), motion.total_distance, motion.accepted_pairs,
       motion.ground_clouds));
   return lines;
 }

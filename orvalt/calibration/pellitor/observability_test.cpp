@@ -21,16 +21,14 @@ using ::testing::Not;
 using ::testing::SizeIs;
 using testing::TempDir;
 
-const std::vector<std::vector<double>> kBounds = {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5},
-                                                  {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}};
+const Vector6dBounds kBounds = {
+    {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}};
 
 VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init,
-                       const std::vector<std::vector<double>>& bounds = kBounds) {
+                       const Vector6dBounds& bounds = kBounds) {
   TempDir dir;
   write_ground_clouds(problem.camera_ground_points, dir.path());
-  return VarnholtOptimizer({problem.A_list.begin(), problem.A_list.end()},
-                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
-                           init);
+  return VarnholtOptimizer(problem.A_list, problem.B_list, dir.path(), bounds, init);
 }
 
 CalibOptimizerConfig quiet(double w_xy) {
@@ -57,7 +55,7 @@ ObservabilityReport analysed(const SyntheticProblem& problem,
   start(3) += 0.01;  // the measured mounting a user starts from is a little off
   VarnholtOptimizer optimizer = make(problem, start);
   const CalibOptimizerConfig cfg = quiet(w_xy);
-  const Vector6d x = optimizer.optimize(cfg).first;
+  const Vector6d x = optimizer.optimize(cfg).vec6;
   if (result) *result = x;
   return analyze_observability(optimizer, cfg, x);
 }
@@ -197,13 +195,13 @@ TEST(ObservabilityTest, SigmasMatchTheSpreadOfErrorsOverSeeds) {
 }
 
 TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
-  std::vector<std::vector<double>> bounds = kBounds;
+  Vector6dBounds bounds = kBounds;
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
   bounds[0] = {truth(0), truth(0)};
   VarnholtOptimizer optimizer = make(make_synthetic_problem(noisy(6)), truth, bounds);
   const CalibOptimizerConfig cfg = quiet(0.0);
   const ObservabilityReport report =
-      analyze_observability(optimizer, cfg, optimizer.optimize(cfg).first);
+      analyze_observability(optimizer, cfg, optimizer.optimize(cfg).vec6);
   EXPECT_EQ(report.parameters[0].determination, Determination::kBounds);
   EXPECT_EQ(report.parameters[1].determination, Determination::kData);
   const auto lines = observability_lines(report);
@@ -217,7 +215,7 @@ TEST(ObservabilityTest, EqualBoundsAreReportedAsFixed) {
 // The data pull rz and tz past their ranges: the bounds decide them. The data do determine
 // both, so the advice is to widen the search, not to record anything else.
 TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsAtItsBound) {
-  std::vector<std::vector<double>> bounds = kBounds;
+  Vector6dBounds bounds = kBounds;
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
   bounds[2] = {truth(2) + 0.05, truth(2) + 0.5};
   bounds[5] = {truth(5) - 0.2, truth(5) - 0.01};
@@ -226,16 +224,16 @@ TEST(ObservabilityTest, AResultOnTheEdgeOfItsRangeIsAtItsBound) {
   start(5) -= 0.1;
   VarnholtOptimizer optimizer = make(make_synthetic_problem(noisy(7)), start, bounds);
   const CalibOptimizerConfig cfg = quiet(0.0);
-  const Vector6d x = optimizer.optimize(cfg).first;
-  ASSERT_DOUBLE_EQ(x(2), bounds[2][0]);
-  ASSERT_DOUBLE_EQ(x(5), bounds[5][1]);
+  const Vector6d x = optimizer.optimize(cfg).vec6;
+  ASSERT_DOUBLE_EQ(x(2), bounds[2].first);
+  ASSERT_DOUBLE_EQ(x(5), bounds[5].second);
   const ObservabilityReport report = analyze_observability(optimizer, cfg, x);
   const ParameterFinding& yaw = report.parameters[2];
   EXPECT_EQ(yaw.determination, Determination::kAtBound);
   EXPECT_EQ(determination_name(yaw.determination), "at_bound");
   EXPECT_FALSE(yaw.sigma.has_value());
   EXPECT_THAT(yaw.message, HasSubstr(fmt::format("rz stopped at its search bound {:.3f} deg",
-                                                 bounds[2][0] * 180.0 / M_PI)));
+                                                 bounds[2].first * 180.0 / M_PI)));
   EXPECT_THAT(yaw.message, HasSubstr("widen --extrinsics_rotate_offset or correct "
                                      "--init_extrinsics"));
   EXPECT_THAT(yaw.message, Not(HasSubstr("does not determine")));

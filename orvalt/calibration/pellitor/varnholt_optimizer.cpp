@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <tuple>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -13,12 +14,13 @@
 #include <Eigen/LU>
 #include <Eigen/SVD>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/logger.hpp"
 
 namespace orvalt::calibration {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+using common::kPi;
 
 // A run ends when a fresh pass of the minimiser moves no parameter by more than this (radians
 // or metres): far below what a calibration can resolve (1e-6 rad is 6e-5 degrees), yet above
@@ -45,11 +47,8 @@ bool is_close(double value, double expected) {
   return std::abs(value - expected) <= 1e-8 + 1e-5 * std::abs(expected);
 }
 
-void check_motion(const Eigen::MatrixXd& motion, const char* kind, std::size_t index) {
+void check_homogeneous(const Eigen::Matrix4d& motion, const char* kind, std::size_t index) {
   const std::string name = fmt::format("{} matrix {}", kind, index);
-  if (motion.rows() != 4 || motion.cols() != 4) {
-    throw std::invalid_argument(name + " must be 4x4");
-  }
   if (!is_close(motion(3, 0), 0.0) || !is_close(motion(3, 1), 0.0) ||
       !is_close(motion(3, 2), 0.0) || !is_close(motion(3, 3), 1.0)) {
     throw std::invalid_argument(name + " must be a valid homogeneous transformation matrix");
@@ -121,6 +120,55 @@ double mean_or(const std::vector<double>& values, double empty_value) {
   return sum / static_cast<double>(values.size());
 }
 
+double weighted_total(const ResidualTerms& terms, const CalibOptimizerConfig& cfg) {
+  return cfg.w_axxb * terms.axxb + cfg.w_normal * terms.ground_normal + cfg.w_z * terms.ground_z +
+         cfg.w_xy * terms.xy_prior;
+}
+
+// A NaN objective stops L-BFGS-B at its start point, which would otherwise pass for a result:
+// throws std::runtime_error naming the terms that are not finite when the minimiser ended on
+// an objective, point or gradient that is not finite.
+void check_finite_objective(const MinimizeResult& result, const ResidualTerms& terms) {
+  if (std::isfinite(result.fun) && result.x.allFinite() && result.jac.allFinite()) return;
+  const std::array<std::pair<const char*, double>, 4> named_terms = {
+      std::pair{"AX=XB term (the motion pairs)", terms.axxb},
+      {"ground normal term (the ground clouds)", terms.ground_normal},
+      {"ground height term (the ground clouds)", terms.ground_z},
+      {"prior term (the initial extrinsic)", terms.xy_prior}};
+  std::vector<std::string> culprits;
+  for (const auto& [name, value] : named_terms) {
+    if (!std::isfinite(value)) culprits.push_back(fmt::format("the {} is {}", name, value));
+  }
+  if (culprits.empty()) culprits.emplace_back("its gradient is not finite near the result");
+  throw std::runtime_error(fmt::format(
+      "The objective is not a finite number ({}): {}; the inputs hold values that are not "
+      "finite numbers, so there is no result",
+      result.fun, fmt::join(culprits, ", ")));
+}
+
+// A non-finite vector is not reported: its single warning says all there is.
+void log_validation(const Vector6d& vec6, const ValidationResult& record) {
+  if (!vec6.allFinite()) return;
+  const auto logger = module_logger();
+  if (record.warnings.empty()) {
+    logger->info("✓ Result validation passed");
+  } else {
+    logger->info("⚠ Validation Warnings:");
+    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
+  }
+}
+
+void log_accuracy(const AccuracyMetrics& metrics) {
+  const auto logger = module_logger();
+  logger->info("Accuracy Metrics:");
+  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
+  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
+  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
+               common::rad_to_deg(metrics.ground_normal_rmse));
+  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
+  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
+}
+
 }  // namespace
 
 std::string gradient_grade(double largest_gradient) {
@@ -131,57 +179,104 @@ std::string gradient_grade(double largest_gradient) {
   return "Poor";
 }
 
-VarnholtOptimizer::VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_data_list,
-                                     const std::vector<Eigen::MatrixXd>& camera_data_list,
+ValidationResult validation_record(const Vector6d& vec6) {
+  ValidationResult record;
+  if (!vec6.allFinite()) {
+    record.valid = false;
+    record.warnings.push_back("Result contains NaN or infinite values");
+    return record;
+  }
+  record.rotation_norm = vec6.head<3>().norm();
+  record.translation_norm = vec6.tail<3>().norm();
+  if (*record.rotation_norm > kPi) {
+    record.warnings.push_back(
+        fmt::format("Large rotation magnitude: {:.3f} rad", *record.rotation_norm));
+  }
+  if (*record.translation_norm > 3.0) {
+    record.warnings.push_back(
+        fmt::format("Large translation magnitude: {:.3f} m", *record.translation_norm));
+  }
+  try {
+    const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
+    record.transformation_matrix = X;
+    const Eigen::Matrix3d R = X.block<3, 3>(0, 0);
+    const double determinant = R.determinant();
+    if (std::abs(determinant - 1.0) > 1e-4) {
+      record.warnings.push_back(
+          fmt::format("Rotation determinant deviates from 1: {:.6f}", determinant));
+    }
+    const double orthogonality = (R * R.transpose() - Eigen::Matrix3d::Identity()).norm();
+    if (orthogonality > 1e-6) {
+      record.warnings.push_back(
+          fmt::format("Rotation matrix not orthogonal: error {:.6f}", orthogonality));
+    }
+  } catch (const std::exception& error) {
+    record.valid = false;
+    record.warnings.push_back(std::string("Failed to create transformation matrix: ") +
+                              error.what());
+  }
+  return record;
+}
+
+void log_optimization_summary(const OptimizationSummary& summary) {
+  const MinimizeResult& result = summary.minimization;
+  const auto logger = module_logger();
+  logger->info("\n=============== Optimize Done ===============");
+  logger->info("Optimization results:");
+  logger->info("Optimization successful: {}", result.success ? "True" : "False");
+  logger->info("Iterations: {}", result.nit);
+  logger->info("Objective function value: {:.6f}", result.fun);
+  logger->info("Number of iterations: {}", result.nit);
+  logger->info("Function Evaluations: {}", result.nfev);
+  logger->info("Message: {}", result.message);
+  const Vector6d& x = summary.vec6;
+  logger->info("Optimized vector6: [{:.8f}]", fmt::join(x.data(), x.data() + 6, " "));
+  if (!result.success) logger->error("Optimization failed: {}", result.message);
+  if (result.jac.size() > 0) {
+    logger->info("Gradient Convergence = {:.6e}, [{}]", summary.largest_gradient,
+                 gradient_grade(summary.largest_gradient));
+  }
+  log_validation(summary.vec6, summary.validation);
+  log_accuracy(summary.accuracy);
+}
+
+VarnholtOptimizer::VarnholtOptimizer(std::vector<Eigen::Matrix4d> odom_data_list,
+                                     std::vector<Eigen::Matrix4d> camera_data_list,
                                      const std::filesystem::path& camera_ground_points_dir,
-                                     const std::vector<std::vector<double>>& extrinsic_bound,
-                                     const Eigen::VectorXd& extrinsic_init_vec6) {
+                                     const Vector6dBounds& extrinsic_bound,
+                                     const Vector6d& extrinsic_init_vec6)
+    : initial_vec6_(extrinsic_init_vec6), extrinsic_bound_(extrinsic_bound) {
   if (odom_data_list.size() != camera_data_list.size()) {
     throw std::invalid_argument("A and B motion pairs must match");
   }
   for (std::size_t i = 0; i < camera_data_list.size(); ++i) {
-    check_motion(camera_data_list[i], "Camera", i);
+    check_homogeneous(camera_data_list[i], "Camera", i);
   }
   for (std::size_t i = 0; i < odom_data_list.size(); ++i) {
-    check_motion(odom_data_list[i], "Odom", i);
+    check_homogeneous(odom_data_list[i], "Odom", i);
   }
-  if (extrinsic_init_vec6.size() != 6) {
-    throw std::invalid_argument("extrinsic_init_vec6 must be (6,), got: " +
-                                shape_text(extrinsic_init_vec6.size()));
-  }
-  if (extrinsic_bound.size() != 6) {
-    throw std::invalid_argument(
-        fmt::format("extrinsic_bound must contain 6 bounds, got: {}", extrinsic_bound.size()));
-  }
-  const Eigen::VectorXd& init = extrinsic_init_vec6;
+  const Vector6d& init = extrinsic_init_vec6;
   if ((init.head<3>().array() < -kPi).any() || (init.head<3>().array() > kPi).any()) {
     throw std::invalid_argument(
         fmt::format("Rotation angles must be in [-π, π] 内！\nrx={:.4f}, ry={:.4f}, rz={:.4f}",
                     init(0), init(1), init(2)));
   }
   for (std::size_t i = 0; i < extrinsic_bound.size(); ++i) {
-    const auto& entry = extrinsic_bound[i];
-    if (entry.size() != 2) {
-      throw std::invalid_argument(fmt::format(
-          "extrinsic_bound[{}] must be a tuple (min, max), got length: {}", i, entry.size()));
-    }
-    if (entry[0] > entry[1]) {
+    const auto [low, high] = extrinsic_bound[i];
+    if (low > high) {
       throw std::invalid_argument(
           fmt::format("extrinsic_bound[{}] must be a tuple (min, max), got low={:.4f}, high={:.4f}",
-                      i, entry[0], entry[1]));
+                      i, low, high));
     }
   }
   for (int i = 0; i < 6; ++i) {
-    const double low = extrinsic_bound[i][0];
-    const double high = extrinsic_bound[i][1];
+    const auto [low, high] = extrinsic_bound[i];
     if (!(low <= init(i) && init(i) <= high)) {
       throw std::invalid_argument(fmt::format(
           "Initial value out of bounds! Parameter[{}] = {:.4f}, Bound: [{:.4f}, {:.4f}]", i,
           init(i), low, high));
     }
   }
-  initial_vec6_ = init;
-  for (const auto& entry : extrinsic_bound) extrinsic_bound_.emplace_back(entry[0], entry[1]);
 
   if (!std::filesystem::is_directory(camera_ground_points_dir)) {
     throw std::invalid_argument("Camera ground points directory " +
@@ -208,8 +303,8 @@ VarnholtOptimizer::VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_da
     }
   }
 
-  for (const auto& motion : odom_data_list) A_list_.emplace_back(motion);
-  for (const auto& motion : camera_data_list) B_list_.emplace_back(motion);
+  A_list_ = std::move(odom_data_list);
+  B_list_ = std::move(camera_data_list);
   num_motions_ = static_cast<int>(A_list_.size());
   iter_ = 0;
 
@@ -334,17 +429,13 @@ double VarnholtOptimizer::height_log_sum(const Eigen::Matrix4d& X, double c, Eig
 double VarnholtOptimizer::objective_function(const VectorRef& vec6,
                                              const CalibOptimizerConfig& cfg) {
   if (vec6.size() != 6) throw std::invalid_argument("Require 6D SE3 vector");
-  const double loss_axxb = _residual_axxb(vec6);
-  const double loss_normal = _residual_ground_normal(vec6, cfg.cauchy_normal);
-  const double loss_z = _residual_ground_z(vec6, cfg.cauchy_z);
-  const double loss_prior = _residual_xy_prior(vec6, initial_vec6_(3), initial_vec6_(4));
-  const double total = cfg.w_axxb * loss_axxb + cfg.w_normal * loss_normal + cfg.w_z * loss_z +
-                       cfg.w_xy * loss_prior;
+  const ResidualTerms terms = residual_terms(vec6, cfg);
+  const double total = weighted_total(terms, cfg);
   if (iter_ % 10 == 0) {
     const auto logger = module_logger();
     logger->info("[Iter {:3d}] ==============================================", iter_);
     logger->info("      Loss    | Total={:8.5f}  AXXB={:7.5f}  Normal={:7.5f}  Z={:7.5f}", total,
-                 loss_axxb, loss_normal, loss_z);
+                 terms.axxb, terms.ground_normal, terms.ground_z);
     logger->info(
         "      Params  | rx={:7.5f}  ry={:7.5f}  rz={:7.5f}  | tx={:7.5f}  ty={:7.5f}  "
         "tz={:7.5f}",
@@ -354,137 +445,61 @@ double VarnholtOptimizer::objective_function(const VectorRef& vec6,
   return total;
 }
 
-std::pair<Vector6d, MinimizeResult> VarnholtOptimizer::optimize(
-    const CalibOptimizerConfig& cfg, const std::optional<Vector6d>& initial_vec6) {
+ResidualTerms VarnholtOptimizer::residual_terms(const Vector6d& vec6,
+                                                const CalibOptimizerConfig& cfg) const {
+  ResidualTerms terms;
+  terms.axxb = _residual_axxb(vec6);
+  terms.ground_normal = _residual_ground_normal(vec6, cfg.cauchy_normal);
+  terms.ground_z = _residual_ground_z(vec6, cfg.cauchy_z);
+  terms.xy_prior = _residual_xy_prior(vec6, initial_vec6_(3), initial_vec6_(4));
+  return terms;
+}
+
+OptimizationSummary VarnholtOptimizer::optimize(const CalibOptimizerConfig& cfg,
+                                                const std::optional<Vector6d>& initial_vec6) {
   if (cfg.method != "L-BFGS-B") {
     throw std::invalid_argument("Unsupported minimisation method " + cfg.method +
                                 ": only L-BFGS-B is available");
   }
   iter_ = 0;
-  const auto logger = module_logger();
-  logger->info("\n===== Camera-Base Extrinsic Calibration Start =====");
+  module_logger()->info("\n===== Camera-Base Extrinsic Calibration Start =====");
 
   const Eigen::VectorXd x0 = initial_vec6 ? *initial_vec6 : initial_vec6_;
   Eigen::VectorXd lower(6);
   Eigen::VectorXd upper(6);
-  for (int i = 0; i < 6; ++i) {
-    lower(i) = extrinsic_bound_[i].first;
-    upper(i) = extrinsic_bound_[i].second;
-  }
+  for (int i = 0; i < 6; ++i) std::tie(lower(i), upper(i)) = extrinsic_bound_[i];
   LbfgsbOptions options;
   options.ftol = cfg.ftol;
   options.gtol = cfg.gtol;
   options.maxiter = cfg.maxiter;
   options.disp = cfg.disp;
   options.ftol_window = kDecreaseWindow;
-  const MinimizeResult result = minimize_lbfgsb_until_settled(
+  OptimizationSummary summary;
+  summary.minimization = minimize_lbfgsb_until_settled(
       [&](const Eigen::VectorXd& x) { return objective_function(x, cfg); }, x0, lower, upper,
       options, kSettledStep);
-  check_finite_objective(result, cfg);
+  const MinimizeResult& result = summary.minimization;
+  // A result point that is not finite has no terms; those at the start say which input is.
+  summary.terms = residual_terms(result.x.allFinite() ? Vector6d(result.x) : initial_vec6_, cfg);
+  check_finite_objective(result, summary.terms);
 
-  logger->info("\n=============== Optimize Done ===============");
-  logger->info("Optimization results:");
-  logger->info("Optimization successful: {}", result.success ? "True" : "False");
-  logger->info("Iterations: {}", result.nit);
-  logger->info("Objective function value: {:.6f}", result.fun);
-  logger->info("Number of iterations: {}", result.nit);
-  logger->info("Function Evaluations: {}", result.nfev);
-  logger->info("Message: {}", result.message);
-  const Vector6d x = result.x;
-  logger->info("Optimized vector6: [{:.8f}]", fmt::join(x.data(), x.data() + 6, " "));
-  if (!result.success) logger->error("Optimization failed: {}", result.message);
-  const double largest_gradient = result.jac.cwiseAbs().maxCoeff();
-  logger->info("Gradient Convergence = {:.6e}, [{}]", largest_gradient,
-               gradient_grade(largest_gradient));
-
-  validate_optimization_result(x);
-  compute_calibration_accuracy(x);
-  return {x, result};
-}
-
-void VarnholtOptimizer::check_finite_objective(const MinimizeResult& result,
-                                               const CalibOptimizerConfig& cfg) const {
-  if (std::isfinite(result.fun) && result.x.allFinite() && result.jac.allFinite()) return;
-  const Eigen::VectorXd at = result.x.allFinite() ? result.x : Eigen::VectorXd(initial_vec6_);
-  const std::array<std::pair<const char*, double>, 4> terms = {
-      std::pair{"AX=XB term (the motion pairs)", _residual_axxb(at)},
-      {"ground normal term (the ground clouds)", _residual_ground_normal(at, cfg.cauchy_normal)},
-      {"ground height term (the ground clouds)", _residual_ground_z(at, cfg.cauchy_z)},
-      {"prior term (the initial extrinsic)",
-       _residual_xy_prior(at, initial_vec6_(3), initial_vec6_(4))}};
-  std::vector<std::string> culprits;
-  for (const auto& [name, value] : terms) {
-    if (!std::isfinite(value)) culprits.push_back(fmt::format("the {} is {}", name, value));
-  }
-  if (culprits.empty()) culprits.emplace_back("its gradient is not finite near the result");
-  throw std::runtime_error(fmt::format(
-      "The objective is not a finite number ({}): {}; the inputs hold values that are not "
-      "finite numbers, so there is no result",
-      result.fun, fmt::join(culprits, ", ")));
+  summary.vec6 = result.x;
+  summary.largest_gradient = result.jac.size() > 0 ? result.jac.cwiseAbs().maxCoeff() : 0.0;
+  summary.validation = validation_record(summary.vec6);
+  summary.accuracy = accuracy_metrics(summary.vec6);
+  log_optimization_summary(summary);
+  return summary;
 }
 
 ValidationResult VarnholtOptimizer::validate_optimization_result(const Vector6d& vec6) const {
   ValidationResult record = validation_record(vec6);
-  if (!vec6.allFinite()) return record;
-  const auto logger = module_logger();
-  if (record.warnings.empty()) {
-    logger->info("✓ Result validation passed");
-  } else {
-    logger->info("⚠ Validation Warnings:");
-    for (const auto& warning : record.warnings) logger->info("  - {}", warning);
-  }
-  return record;
-}
-
-ValidationResult VarnholtOptimizer::validation_record(const Vector6d& vec6) const {
-  ValidationResult record;
-  if (!vec6.allFinite()) {
-    record.valid = false;
-    record.warnings.push_back("Result contains NaN or infinite values");
-    return record;
-  }
-  record.rotation_norm = vec6.head<3>().norm();
-  record.translation_norm = vec6.tail<3>().norm();
-  if (*record.rotation_norm > kPi) {
-    record.warnings.push_back(
-        fmt::format("Large rotation magnitude: {:.3f} rad", *record.rotation_norm));
-  }
-  if (*record.translation_norm > 3.0) {
-    record.warnings.push_back(
-        fmt::format("Large translation magnitude: {:.3f} m", *record.translation_norm));
-  }
-  try {
-    const Eigen::Matrix4d X = TransformUtils::vector6_to_transform_matrix(vec6);
-    record.transformation_matrix = X;
-    const Eigen::Matrix3d R = X.block<3, 3>(0, 0);
-    const double determinant = R.determinant();
-    if (std::abs(determinant - 1.0) > 1e-4) {
-      record.warnings.push_back(
-          fmt::format("Rotation determinant deviates from 1: {:.6f}", determinant));
-    }
-    const double orthogonality = (R * R.transpose() - Eigen::Matrix3d::Identity()).norm();
-    if (orthogonality > 1e-6) {
-      record.warnings.push_back(
-          fmt::format("Rotation matrix not orthogonal: error {:.6f}", orthogonality));
-    }
-  } catch (const std::exception& error) {
-    record.valid = false;
-    record.warnings.push_back(std::string("Failed to create transformation matrix: ") +
-                              error.what());
-  }
+  log_validation(vec6, record);
   return record;
 }
 
 AccuracyMetrics VarnholtOptimizer::compute_calibration_accuracy(const Vector6d& vec6) const {
   const AccuracyMetrics metrics = accuracy_metrics(vec6);
-  const auto logger = module_logger();
-  logger->info("Accuracy Metrics:");
-  logger->info("  AX=XB Rotation RMSE: {:.6f}", metrics.axxb_rotation_rmse);
-  logger->info("  AX=XB Translation RMSE: {:.6f}", metrics.axxb_translation_rmse);
-  logger->info("  Ground Normal RMSE: {:.6f} (rad), deg={:.6f}(deg)", metrics.ground_normal_rmse,
-               metrics.ground_normal_rmse * 180.0 / kPi);
-  logger->info("  Ground Z RMSE: {:.6f} (m)", metrics.ground_z_rmse);
-  logger->info("  Valid Ground Planes: {}", metrics.num_valid_ground_planes);
+  log_accuracy(metrics);
   return metrics;
 }
 

@@ -37,26 +37,47 @@ struct AccuracyMetrics {
 // component (strict thresholds 1e-6, 1e-5, 1e-4, 1e-3).
 std::string gradient_grade(double largest_gradient);
 
-// Refines the camera-to-base extrinsic X (the camera's pose in `base_footprint`, mapping camera
-// to base coordinates) as a six-vector [rx, ry, rz, tx, ty, tz] by bound-constrained
-// minimisation of the hand-eye residual of motion pairs (A_i X = X B_i, A_i the pose of base
-// i+1 in base i, B_i the pose of camera i+1 in camera i), the tilt and height of ground
-// planes seen by the camera, and a prior on the horizontal translation.
+// The four terms of the objective at one vector, unweighted.
+struct ResidualTerms {
+  double axxb = 0.0;
+  double ground_normal = 0.0;
+  double ground_z = 0.0;
+  double xy_prior = 0.0;
+};
+
+// Everything one optimize run found, each figure computed once; the log and
+// calibration_report.json format it each in their own way.
+struct OptimizationSummary {
+  Vector6d vec6 = Vector6d::Zero();  // the result, [rx, ry, rz, tx, ty, tz]
+  MinimizeResult minimization;       // solver outcome, evaluations, objective and gradient
+  double largest_gradient = 0.0;     // max |jac|, 0 without a gradient
+  ResidualTerms terms;               // at vec6
+  ValidationResult validation;       // of vec6
+  AccuracyMetrics accuracy;          // of vec6
+};
+
+// The plausibility findings for vec6 (validate_optimization_result without its log lines).
+ValidationResult validation_record(const Vector6d& vec6);
+
+// The log lines of a run, in their order: the solver outcome, the vector, the failure (error
+// level) when it did not converge, the gradient grade, the validation and the accuracy.
+void log_optimization_summary(const OptimizationSummary& summary);
+
 class VarnholtOptimizer {
  public:
   using VectorRef = Eigen::Ref<const Eigen::VectorXd>;
 
   // Checks every input (std::invalid_argument with the first failing check's message): the
-  // motion lists (equal length, 4x4 homogeneous matrices, camera list first), the initial
-  // vector (six entries, rotations within [-pi, pi]), the six (low, high) bounds (low <= high)
-  // and the initial vector inside them, then reads every "*.ply" file of
-  // camera_ground_points_dir (at least 3, each of at least 3 finite points) as camera-frame
-  // ground points, in listing order; points that are not finite are dropped with a warning.
-  VarnholtOptimizer(const std::vector<Eigen::MatrixXd>& odom_data_list,
-                    const std::vector<Eigen::MatrixXd>& camera_data_list,
+  // motion lists (equal length, homogeneous last rows, camera list first), the initial
+  // rotations (within [-pi, pi]), the bounds (low <= high) and the initial vector inside them,
+  // then reads every "*.ply" file of camera_ground_points_dir (at least 3, each of at least 3
+  // finite points) as camera-frame ground points, in listing order; points that are not finite
+  // are dropped with a warning. odom_data_list holds base_k_from_base_k1, camera_data_list
+  // cam_k_from_cam_k1, index-aligned.
+  VarnholtOptimizer(std::vector<Eigen::Matrix4d> odom_data_list,
+                    std::vector<Eigen::Matrix4d> camera_data_list,
                     const std::filesystem::path& camera_ground_points_dir,
-                    const std::vector<std::vector<double>>& extrinsic_bound,
-                    const Eigen::VectorXd& extrinsic_init_vec6);
+                    const Vector6dBounds& extrinsic_bound, const Vector6d& extrinsic_init_vec6);
 
   // Mean over pairs of theta^2 + 0.1 |dt|^2 (theta the angle of R_AX R_XB^T, dt = t_AX - t_XB).
   // These three residuals throw std::invalid_argument unless vec6 has six entries.
@@ -82,8 +103,8 @@ class VarnholtOptimizer {
   double objective_function(const VectorRef& vec6, const CalibOptimizerConfig& cfg);
 
   // Minimises the objective from initial_vec6 (or the stored initial vector) within the
-  // bounds, logs the run, validates and measures the result, and returns the final vector
-  // with the minimiser's record. A run that stops without converging is logged as an error,
+  // bounds, validates and measures the result, logs the summary (log_optimization_summary) and
+  // returns it. A run that stops without converging is logged as an error,
   // not thrown. Throws std::invalid_argument for a method other than "L-BFGS-B", and
   // std::runtime_error, before any result is logged, when the objective is not finite.
   //
@@ -101,22 +122,22 @@ class VarnholtOptimizer {
   // followed by a pass with central-difference gradients and counts as converged when that
   // cannot move either. cfg.gtol bounds the projected gradient as before. Nothing is rescaled:
   // fun, jac, the log lines and the gradient grade are the objective's own.
-  std::pair<Vector6d, MinimizeResult> optimize(const CalibOptimizerConfig& cfg,
-                                               const std::optional<Vector6d>& initial_vec6 = {});
+  OptimizationSummary optimize(const CalibOptimizerConfig& cfg,
+                               const std::optional<Vector6d>& initial_vec6 = {});
 
-  // Plausibility of a result; never throws. Logs the warnings or "✓ Result validation
+  // validation_record of a result; never throws. Logs the warnings or "✓ Result validation
   // passed", except for a non-finite vector.
   ValidationResult validate_optimization_result(const Vector6d& vec6) const;
 
   // Accuracy figures of vec6 against the motion pairs and ground points; logs a report.
   AccuracyMetrics compute_calibration_accuracy(const Vector6d& vec6) const;
 
-  // The same two records without logging, for reports written elsewhere.
-  ValidationResult validation_record(const Vector6d& vec6) const;
-  AccuracyMetrics accuracy_metrics(const Vector6d& vec6) const;
+  // The four unweighted terms of the objective at vec6 (the prior centred on the initial tx,
+  // ty), without counting or logging an evaluation.
+  ResidualTerms residual_terms(const Vector6d& vec6, const CalibOptimizerConfig& cfg) const;
 
   const Vector6d& initial_vec6() const { return initial_vec6_; }
-  const std::vector<std::pair<double, double>>& extrinsic_bound() const { return extrinsic_bound_; }
+  const Vector6dBounds& extrinsic_bound() const { return extrinsic_bound_; }
   const std::vector<Points3d>& camera_ground_points() const { return camera_ground_points_; }
   const std::vector<Eigen::Matrix4d>& A_list() const { return A_list_; }
   const std::vector<Eigen::Matrix4d>& B_list() const { return B_list_; }
@@ -126,17 +147,14 @@ class VarnholtOptimizer {
 
  private:
   Vector6d initial_vec6_;
-  std::vector<std::pair<double, double>> extrinsic_bound_;
+  Vector6dBounds extrinsic_bound_;
   std::vector<Points3d> camera_ground_points_;
   std::vector<Eigen::Matrix4d> A_list_;
   std::vector<Eigen::Matrix4d> B_list_;
   int num_motions_ = 0;
   int iter_ = 0;
 
-  // Throws std::runtime_error naming the terms that are not finite when the minimiser ended on
-  // an objective, point or gradient that is not finite: a NaN objective stops L-BFGS-B at its
-  // start point, which would otherwise pass for a result.
-  void check_finite_objective(const MinimizeResult& result, const CalibOptimizerConfig& cfg) const;
+  AccuracyMetrics accuracy_metrics(const Vector6d& vec6) const;
 
   // Sum of ln(1 + z^2 / c^2) over the ground points first .. first + count - 1 at X.
   double height_log_sum(const Eigen::Matrix4d& X, double c, Eigen::Index first,

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -30,15 +31,13 @@ using testing::TempDir;
 
 constexpr const char* kLogger = "orvalt.calibration.pellitor";
 
-const std::vector<std::vector<double>> kBounds = {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5},
-                                                  {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}};
+const Vector6dBounds kBounds = {
+    {{-0.5, 0.5}, {-0.5, 0.8}, {-0.5, 0.5}, {-1.0, 1.0}, {-1.0, 1.0}, {0.0, 2.0}}};
 
 VarnholtOptimizer make(const SyntheticProblem& problem, const Vector6d& init) {
   TempDir dir;
   write_ground_clouds(problem.camera_ground_points, dir.path());
-  return VarnholtOptimizer({problem.A_list.begin(), problem.A_list.end()},
-                           {problem.B_list.begin(), problem.B_list.end()}, dir.path(), kBounds,
-                           init);
+  return VarnholtOptimizer(problem.A_list, problem.B_list, dir.path(), kBounds, init);
 }
 
 Vector6d perturbed(const Vector6d& truth) {
@@ -68,7 +67,9 @@ TEST(VarnholtOptimizerRunTest, RecoversTheExtrinsicFromGeneralMotions) {
   auto optimizer = make(problem, perturbed(options.true_vec6));
 
   LogCapture log(kLogger);
-  const auto [x, result] = optimizer.optimize(tight_config());
+  const OptimizationSummary summary_x = optimizer.optimize(tight_config());
+  const Vector6d& x = summary_x.vec6;
+  const MinimizeResult& result = summary_x.minimization;
   EXPECT_THAT(x, EigenNear(options.true_vec6, 1e-6)) << result.message;
   EXPECT_EQ(Vector6d(result.x), x);
   EXPECT_LT(result.fun, 1e-12);
@@ -86,6 +87,44 @@ TEST(VarnholtOptimizerRunTest, RecoversTheExtrinsicFromGeneralMotions) {
   EXPECT_THAT(lines, Contains("  Valid Ground Planes: 4"));
 }
 
+// The summary holds each figure once, as the separate calls would compute it at its vector,
+// and the run logs the accuracy report once (it was computed and logged twice per run).
+TEST(VarnholtOptimizerRunTest, SummaryHoldsEveryFigureOfTheResultOnce) {
+  SyntheticProblemOptions options;
+  options.rotation_noise = 1e-3;
+  options.ground_noise = 1e-3;
+  const SyntheticProblem problem = make_synthetic_problem(options);
+  auto optimizer = make(problem, perturbed(options.true_vec6));
+  CalibOptimizerConfig cfg;
+  cfg.disp = false;
+
+  LogCapture log(kLogger);
+  const OptimizationSummary summary = optimizer.optimize(cfg);
+  const auto lines = log.messages(spdlog::level::info);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Accuracy Metrics:"), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "✓ Result validation passed"), 1);
+
+  const Vector6d& x = summary.vec6;
+  EXPECT_EQ(Vector6d(summary.minimization.x), x);
+  EXPECT_EQ(summary.largest_gradient, summary.minimization.jac.cwiseAbs().maxCoeff());
+  EXPECT_EQ(summary.terms.axxb, optimizer._residual_axxb(x));
+  EXPECT_EQ(summary.terms.ground_normal, optimizer._residual_ground_normal(x, cfg.cauchy_normal));
+  EXPECT_EQ(summary.terms.ground_z, optimizer._residual_ground_z(x, cfg.cauchy_z));
+  EXPECT_EQ(summary.terms.xy_prior, optimizer._residual_xy_prior(x, optimizer.initial_vec6()(3),
+                                                                 optimizer.initial_vec6()(4)));
+  EXPECT_NEAR(cfg.w_axxb * summary.terms.axxb + cfg.w_normal * summary.terms.ground_normal +
+                  cfg.w_z * summary.terms.ground_z + cfg.w_xy * summary.terms.xy_prior,
+              summary.minimization.fun, 1e-15);
+  const AccuracyMetrics accuracy = optimizer.compute_calibration_accuracy(x);
+  EXPECT_EQ(summary.accuracy.axxb_rotation_rmse, accuracy.axxb_rotation_rmse);
+  EXPECT_EQ(summary.accuracy.ground_z_rmse, accuracy.ground_z_rmse);
+  EXPECT_EQ(summary.accuracy.num_valid_ground_planes, accuracy.num_valid_ground_planes);
+  const ValidationResult validation = optimizer.validate_optimization_result(x);
+  EXPECT_EQ(summary.validation.valid, validation.valid);
+  EXPECT_EQ(summary.validation.warnings, validation.warnings);
+  EXPECT_EQ(summary.validation.translation_norm, validation.translation_norm);
+}
+
 // Planar motions (all turns about the base z axis) say nothing about tz and leave roll and
 // pitch to the turn axes alone; the level ground clouds pin them.
 TEST(VarnholtOptimizerRunTest, GroundTermsPinRollPitchAndHeightUnderPlanarMotion) {
@@ -96,7 +135,8 @@ TEST(VarnholtOptimizerRunTest, GroundTermsPinRollPitchAndHeightUnderPlanarMotion
   const Vector6d start = perturbed(options.true_vec6);
   auto optimizer = make(problem, start);
 
-  const auto [x, result] = optimizer.optimize(tight_config());
+  const OptimizationSummary summary_x = optimizer.optimize(tight_config());
+  const Vector6d& x = summary_x.vec6;
   EXPECT_NEAR(x(0), options.true_vec6(0), 1e-6);
   EXPECT_NEAR(x(1), options.true_vec6(1), 1e-6);
   EXPECT_NEAR(x(5), options.true_vec6(5), 1e-6);
@@ -105,7 +145,7 @@ TEST(VarnholtOptimizerRunTest, GroundTermsPinRollPitchAndHeightUnderPlanarMotion
   CalibOptimizerConfig no_ground = tight_config();
   no_ground.w_normal = 0.0;
   no_ground.w_z = 0.0;
-  const auto [x_motion_only, unused] = optimizer.optimize(no_ground);
+  const Vector6d x_motion_only = optimizer.optimize(no_ground).vec6;
   EXPECT_NEAR(x_motion_only(5), start(5), 1e-6);
 }
 
@@ -119,7 +159,7 @@ struct RecordedDrive {
   SyntheticProblem problem;
   Vector6d truth;
   Vector6d nominal;
-  std::vector<std::vector<double>> bounds;  // as the program derives them: 10 deg, 0.03 m
+  Vector6dBounds bounds;  // as the program derives them: 10 deg, 0.03 m
 };
 
 Vector6d vector_of(const simulation::Vector6& values) {
@@ -133,7 +173,7 @@ RecordedDrive recorded_drive(bool noisy) {
   drive.nominal = vector_of(sim.nominal_extrinsic);
   for (int i = 0; i < 6; ++i) {
     const double half_width = i < 3 ? 10.0 * M_PI / 180.0 : 0.03;
-    drive.bounds.push_back({drive.nominal(i) - half_width, drive.nominal(i) + half_width});
+    drive.bounds[i] = {drive.nominal(i) - half_width, drive.nominal(i) + half_width};
   }
   SyntheticProblemOptions clouds;
   clouds.true_vec6 = drive.truth;
@@ -197,8 +237,12 @@ TEST(VarnholtOptimizerRunTest, DefaultTolerancesReachTheTightMinimumOnARecordedD
     VarnholtOptimizer optimizer({drive.problem.A_list.begin(), drive.problem.A_list.end()},
                                 {drive.problem.B_list.begin(), drive.problem.B_list.end()},
                                 dir.path(), drive.bounds, drive.nominal);
-    const auto [x, result] = optimizer.optimize(program_config(1e-8, 1e-8));
-    const auto [x_tight, tight] = optimizer.optimize(program_config(1e-15, 1e-12));
+    const OptimizationSummary summary_x = optimizer.optimize(program_config(1e-8, 1e-8));
+    const Vector6d& x = summary_x.vec6;
+    const MinimizeResult& result = summary_x.minimization;
+    const OptimizationSummary summary_x_tight = optimizer.optimize(program_config(1e-15, 1e-12));
+    const Vector6d& x_tight = summary_x_tight.vec6;
+    const MinimizeResult& tight = summary_x_tight.minimization;
     EXPECT_TRUE(result.success) << result.message;
     EXPECT_TRUE(tight.success) << tight.message;
     const Vector6d difference = x - x_tight;
@@ -216,7 +260,9 @@ TEST(VarnholtOptimizerRunTest, IterationLimitIsLoggedAsAnErrorAndStillReturns) {
   CalibOptimizerConfig cfg = tight_config();
   cfg.maxiter = 2;
   LogCapture log(kLogger);
-  const auto [x, result] = optimizer.optimize(cfg);
+  const OptimizationSummary summary_x = optimizer.optimize(cfg);
+  const Vector6d& x = summary_x.vec6;
+  const MinimizeResult& result = summary_x.minimization;
   EXPECT_FALSE(result.success);
   EXPECT_EQ(result.nit, 2);
   EXPECT_THAT(log.messages(spdlog::level::info), Contains("Optimization successful: False"));
@@ -226,7 +272,8 @@ TEST(VarnholtOptimizerRunTest, IterationLimitIsLoggedAsAnErrorAndStillReturns) {
 
   // A given start point replaces the stored one for that run only.
   const Vector6d truth = SyntheticProblemOptions().true_vec6;
-  const auto [at_truth, record] = optimizer.optimize(tight_config(), truth);
+  const OptimizationSummary summary_at_truth = optimizer.optimize(tight_config(), truth);
+  const Vector6d& at_truth = summary_at_truth.vec6;
   EXPECT_THAT(at_truth, EigenNear(truth, 1e-7));
   EXPECT_EQ(optimizer.initial_vec6(), start);
 
@@ -254,7 +301,9 @@ TEST(VarnholtOptimizerRunTest, GroundPointsThatAreNotFiniteAreDroppedWithAWarnin
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_THAT(warnings[0], HasSubstr(fmt::format("Dropped 2 of {} points of ", points)));
   EXPECT_THAT(warnings[0], HasSubstr("ground_1.ply: not finite numbers"));
-  const auto [x, result] = optimizer.optimize(tight_config());
+  const OptimizationSummary summary_x = optimizer.optimize(tight_config());
+  const Vector6d& x = summary_x.vec6;
+  const MinimizeResult& result = summary_x.minimization;
   EXPECT_TRUE(std::isfinite(result.fun));
   EXPECT_THAT(x, EigenNear(truth, 1e-5));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <utility>
 #include <vector>
 
 #include <Eigen/Core>
@@ -8,6 +10,8 @@ namespace orvalt::calibration {
 
 using Vector6d = Eigen::Matrix<double, 6, 1>;
 using Points3d = Eigen::Matrix<double, Eigen::Dynamic, 3>;
+// A (low, high) box bound for each entry of a six-vector, in its order.
+using Vector6dBounds = std::array<std::pair<double, double>, 6>;
 
 // Pose and matrix conversions and the linear AX = XB solver. Transforms are 4x4 homogeneous
 // matrices; a six-vector [rx, ry, rz, tx, ty, tz] (radians, metres) stands for

@@ -1,19 +1,16 @@
 #include "orvalt/calibration/utils/transform_utils.hpp"
 
 #include <cmath>
-#include <memory>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spdlog/sinks/ostream_sink.h>
 #include <Eigen/Geometry>
 
-#include "orvalt/common/logger.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/log_capture.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -21,24 +18,11 @@ namespace {
 using orvalt::testing::EigenNear;
 using orvalt::testing::IsNearQuaternion;
 using orvalt::testing::IsNearRigidTransform;
+using orvalt::testing::LogCapture;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Collects the warnings of the utils logger while it lives.
-class WarningCapture {
- public:
-  WarningCapture() : sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(text_)) {
-    sink_->set_level(spdlog::level::warn);
-    logger_->sinks().push_back(sink_);
-  }
-  ~WarningCapture() { logger_->sinks().pop_back(); }
-  std::string text() const { return text_.str(); }
-
- private:
-  std::shared_ptr<spdlog::logger> logger_ = common::logger("orvalt.calibration.utils");
-  std::ostringstream text_;
-  std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink_;
-};
+constexpr const char* kLogger = "orvalt.calibration.utils";
 
 Eigen::Matrix3d rpy_rotation(double roll, double pitch, double yaw) {
   return (Eigen::AngleAxisd(yaw, Eigen::Vector3d::UnitZ()) *
@@ -158,7 +142,7 @@ TEST(TransformUtilsTest, AxxbRecoversXFromExactGeneralMotions) {
       A_list.push_back(A);
       B_list.push_back(X.inverse() * A * X);
     }
-    WarningCapture warnings;
+    LogCapture warnings(kLogger, spdlog::level::warn);
     const Eigen::Matrix4d estimate = TransformUtils::solve_axxb_linear(A_list, B_list);
     EXPECT_THAT(estimate, IsNearRigidTransform(X, 1e-6, 1e-6));
     EXPECT_THAT(warnings.text(), Not(HasSubstr("degenerate")));
@@ -180,7 +164,7 @@ TEST(TransformUtilsTest, AxxbOnPlanarMotionsStaysAProperRotationThatFitsTheData)
     A_list.push_back(A);
     B_list.push_back(X.inverse() * A * X);
   }
-  WarningCapture warnings;
+  LogCapture warnings(kLogger, spdlog::level::warn);
   const Eigen::Matrix4d estimate = TransformUtils::solve_axxb_linear(A_list, B_list);
   EXPECT_THAT(warnings.text(), HasSubstr("degenerate"));
   ASSERT_TRUE(estimate.allFinite());

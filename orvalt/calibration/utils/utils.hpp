@@ -5,13 +5,19 @@
 #include <tuple>
 #include <vector>
 
+#include <Eigen/Core>
+
 namespace orvalt::calibration {
 
-// One CSV pose row: timestamp (ns) then translation (m) then orientation qx, qy, qz, qw.
+// A timestamped pose of the robot base in the global frame, the one pose record of the
+// calibration: timestamp (ns), translation (m), orientation quaternion. A CSV pose row holds it
+// as timestamp, tx, ty, tz, qx, qy, qz, qw; a sensor file stem as tx, ty, tz, qw, qx, qy, qz.
 struct PoseRow {
   std::int64_t timestamp = 0;
   double tx = 0, ty = 0, tz = 0;
   double qx = 0, qy = 0, qz = 0, qw = 1;
+  Eigen::Vector3d translation() const { return {tx, ty, tz}; }
+  Eigen::Vector4d quaternion_wxyz() const { return {qw, qx, qy, qz}; }
   auto key() const { return std::tie(timestamp, tx, ty, tz, qx, qy, qz, qw); }
   bool operator<(const PoseRow& other) const { return key() < other.key(); }
   bool operator==(const PoseRow& other) const { return key() == other.key(); }

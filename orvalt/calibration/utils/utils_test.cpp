@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::calibration {
@@ -15,10 +16,7 @@ namespace {
 
 using ::testing::HasSubstr;
 
-std::string read_text(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using orvalt::testing::read_text;
 
 void write_text(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path) << text;

@@ -10,6 +10,7 @@
 #include <Eigen/Geometry>
 
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -71,10 +72,7 @@ TEST(CalibrationExportsTest, FilesNameTheFramesAndLieInTheRunDirectory) {
   testing::TempDir dir;
   const CalibrationResult result = decompose_extrinsic(Vector6d::Zero());
   write_calibration_exports(dir.path(), result, "base_footprint", "front_camera");
-  const auto read = [&](const char* name) {
-    std::ifstream file(dir.path() / name);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  };
+  const auto read = [&](const char* name) { return testing::read_text(dir / name); };
   const std::string urdf = read("calibration_result.urdf");
   EXPECT_THAT(urdf, HasSubstr("<joint name=\"base_footprint_to_front_camera\" type=\"fixed\">"));
   EXPECT_THAT(urdf, HasSubstr("<parent link=\"base_footprint\"/>"));
@@ -93,10 +91,7 @@ TEST(CalibrationExportsTest, AnUnusableResultCarriesAWarningCommentNamingThePara
   const CalibrationResult result = decompose_extrinsic(Vector6d::Zero());
   write_calibration_exports(dir.path(), result, "base_footprint", "camera_link",
                             {"rz stopped at its search bound", "tx is undetermined"});
-  const auto read = [&](const char* name) {
-    std::ifstream file(dir.path() / name);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  };
+  const auto read = [&](const char* name) { return testing::read_text(dir / name); };
   const std::string warning =
       "WARNING: this result is not usable as it stands: rz stopped at its search bound, tx is "
       "undetermined (see calibration_report.json)";

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/atomic_file.hpp"
 #include "orvalt/common/json_text.hpp"
 
@@ -30,17 +31,17 @@ Json array(const Eigen::MatrixXd& values) {
   return rows;
 }
 
-Json optimization_json(const MinimizeResult& result) {
+Json optimization_json(const OptimizationSummary& summary) {
+  const MinimizeResult& result = summary.minimization;
   Json json;
-  json["vec6"] = array(result.x);
+  json["vec6"] = array(summary.vec6);
   json["success"] = result.success;
   json["message"] = result.message;
   json["iterations"] = result.nit;
   json["function_evaluations"] = result.nfev;
   json["objective"] = number(result.fun);
-  const double largest = result.jac.size() ? result.jac.cwiseAbs().maxCoeff() : 0.0;
-  json["gradient_max"] = number(largest);
-  json["gradient_grade"] = gradient_grade(largest);
+  json["gradient_max"] = number(summary.largest_gradient);
+  json["gradient_grade"] = gradient_grade(summary.largest_gradient);
   return json;
 }
 
@@ -84,7 +85,7 @@ Json verdict_json(const ObservabilityReport& report) {
 
 Json motion_json(const MotionCoverage& motion) {
   Json json;
-  json["yaw_span_deg"] = number(motion.yaw_span * 180.0 / M_PI);
+  json["yaw_span_deg"] = number(common::rad_to_deg(motion.yaw_span));
   json["total_distance_m"] = number(motion.total_distance);
   json["accepted_pairs"] = motion.accepted_pairs;
   json["ground_clouds"] = motion.ground_clouds;
@@ -124,6 +125,9 @@ Json recording_json(const std::map<std::string, int>& backward_header_stamps) {
 Json setting_json(const std::optional<std::string>& value) {
   return value ? Json(*value) : Json(nullptr);
 }
+Json setting_json(const Vector6d& value) {
+  return Json(std::vector<double>(value.data(), value.data() + value.size()));
+}
 template <class T>
 Json setting_json(const T& value) {
   return Json(value);
@@ -143,11 +147,11 @@ Json settings_json(const RunSettings& s) {
 std::string calibration_report_json(const CalibrationReport& report, const RunSettings& settings) {
   Json json;
   json["verdict"] = verdict_json(report.observability);
-  json["optimization"] = optimization_json(report.minimization);
+  json["optimization"] = optimization_json(report.optimization);
   json["observability"] = observability_json(report.observability);
   json["motion"] = motion_json(report.observability.motion);
-  json["accuracy"] = accuracy_json(report.accuracy);
-  json["validation"] = validation_json(report.validation);
+  json["accuracy"] = accuracy_json(report.optimization.accuracy);
+  json["validation"] = validation_json(report.optimization.validation);
   json["recording"] = recording_json(report.backward_header_stamps);
   json["settings"] = settings_json(settings);
   return common::json_text(json) + "\n";

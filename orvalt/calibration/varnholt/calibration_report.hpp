@@ -4,7 +4,6 @@
 #include <map>
 #include <string>
 
-#include "orvalt/calibration/pellitor/lbfgsb_minimizer.hpp"
 #include "orvalt/calibration/pellitor/observability.hpp"
 #include "orvalt/calibration/pellitor/varnholt_optimizer.hpp"
 #include "orvalt/calibration/varnholt/run_settings.hpp"
@@ -17,10 +16,8 @@ inline constexpr const char* kBackwardStampsWarning =
 
 // Everything a run found out about its result, for calibration_report.json.
 struct CalibrationReport {
-  MinimizeResult minimization;
+  OptimizationSummary optimization;
   ObservabilityReport observability;
-  AccuracyMetrics accuracy;
-  ValidationResult validation;
   // Header stamps that went backwards in the recording, per topic (a clock jump): any at all
   // make the result suspect.
   std::map<std::string, int> backward_header_stamps;

@@ -7,6 +7,7 @@
 
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/calibration/varnholt/extrinsic_bounds.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -29,20 +30,16 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   const SyntheticProblem problem = make_synthetic_problem(options);
   testing::TempDir dir;
   write_ground_clouds(problem.camera_ground_points, dir.path());
-  std::vector<std::vector<double>> bounds;
-  for (const auto& [low, high] : settings.extrinsics_bound) bounds.push_back({low, high});
-  VarnholtOptimizer optimizer({problem.A_list.begin(), problem.A_list.end()},
-                              {problem.B_list.begin(), problem.B_list.end()}, dir.path(), bounds,
-                              Eigen::Map<const Vector6d>(settings.extrinsics_init.data()));
+  VarnholtOptimizer optimizer(problem.A_list, problem.B_list, dir.path(), settings.extrinsics_bound,
+                              settings.extrinsics_init);
   CalibOptimizerConfig cfg;
   cfg.disp = false;
-  const auto [x, minimization] = optimizer.optimize(cfg);
-  CalibrationReport report{minimization,
-                           analyze_observability(optimizer, cfg, x),
-                           optimizer.accuracy_metrics(x),
-                           optimizer.validation_record(x),
-                           {}};
-  report.accuracy.ground_normal_rmse = std::numeric_limits<double>::infinity();
+  CalibrationReport report;
+  report.optimization = optimizer.optimize(cfg);
+  const Vector6d& x = report.optimization.vec6;
+  const MinimizeResult& minimization = report.optimization.minimization;
+  report.observability = analyze_observability(optimizer, cfg, x);
+  report.optimization.accuracy.ground_normal_rmse = std::numeric_limits<double>::infinity();
 
   const auto path = write_calibration_report(dir.path(), report, settings);
   EXPECT_EQ(path, dir.path() / "calibration_report.json");
@@ -82,8 +79,7 @@ TEST(CalibrationReportTest, HoldsEveryFindingOfTheRunAndItsSettings) {
   EXPECT_EQ(json["recording"]["result_suspect"], false);
   EXPECT_TRUE(json["recording"]["warning"].is_null());
 
-  std::ifstream file(path);
-  const std::string text(std::istreambuf_iterator<char>(file), {});
+  const std::string text = testing::read_text(path);
   EXPECT_NE(text.find("\"tag_size_m\": 0.15113095,\n"), std::string::npos);
 
   {

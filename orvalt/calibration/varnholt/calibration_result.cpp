@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/json_text.hpp"
 
 namespace orvalt::calibration {
@@ -42,7 +43,7 @@ CalibrationResult decompose_extrinsic(const Vector6d& vec6) {
   result.R = result.extrinsic_matrix.block<3, 3>(0, 0);
   result.t = result.extrinsic_matrix.block<3, 1>(0, 3);
   result.euler = TransformUtils::mat2euler(result.R);
-  result.euler_deg = result.euler * 180.0 / M_PI;
+  result.euler_deg = common::rad_to_deg(result.euler);
   result.quat = TransformUtils::mat2quat(result.R);
   return result;
 }

@@ -1,6 +1,5 @@
 #include "orvalt/calibration/varnholt/camera_base_calibrator.hpp"
 
-#include <chrono>
 #include <cmath>
 #include <stdexcept>
 
@@ -18,6 +17,7 @@
 #include "orvalt/calibration/varnholt/motion_pair_counts.hpp"
 #include "orvalt/calibration/varnholt/motion_pairs.hpp"
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
+#include "orvalt/calibration/varnholt/stage_timer.hpp"
 #include "orvalt/common/atomic_file.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/logger.hpp"
@@ -32,10 +32,6 @@ namespace fs = std::filesystem;
 
 std::shared_ptr<spdlog::logger> module_log() {
   return common::logger("orvalt.calibration.varnholt");
-}
-
-double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void recreate_directory(const fs::path& directory) {
@@ -76,28 +72,13 @@ void check_intrinsics(double fx, double fy, double cx, double cy, int width, int
   }
 }
 
-std::vector<Eigen::MatrixXd> dynamic(const std::vector<Eigen::Matrix4d>& matrices) {
-  return {matrices.begin(), matrices.end()};
-}
-
 }  // namespace
 
 CameraBaseCalibrator::CameraBaseCalibrator(RunSettings& settings) : args(settings) {
   recreate_directory(run_dir());
   ground_points_save_dir = run_dir() / "cropped_plane_points";
   recreate_directory(ground_points_save_dir);
-  const std::vector<double>& region = args.pc_crop_region;
-  if (region.size() < 6) {
-    throw std::invalid_argument(
-        "--pc_crop_region needs 6 values [x_min, x_max, y_min, y_max, z_min, z_max], got " +
-        std::to_string(region.size()));
-  }
-  args.x_min = region[0];
-  args.x_max = region[1];
-  args.y_min = region[2];
-  args.y_max = region[3];
-  args.z_min = region[4];
-  args.z_max = region[5];
+  args.crop_box = CropBox::from_region(args.pc_crop_region);
   visualizer = std::make_unique<visual::TransformVisualizer>(run_dir());
 }
 
@@ -189,8 +170,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
   estimate_info.clear();
   position_info.clear();
   pair_counts = {};
-  collect_ground_planes(topic_dir(args.camera_pointcloud_topic),
-                        {args.x_min, args.x_max, args.y_min, args.y_max, args.z_min, args.z_max},
+  collect_ground_planes(topic_dir(args.camera_pointcloud_topic), args.crop_box,
                         ground_points_save_dir);
   if (odom_camea_pose_data.size() > 1 && !pose_estimator) {
     throw std::invalid_argument("Pose estimator is not initialised: no camera intrinsics read");
@@ -207,7 +187,7 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
       throw std::invalid_argument("time_stamp_curr: " + std::to_string(ts_k) +
                                   " must is less than time_stamp_next: " + std::to_string(ts_k1));
     }
-    const Eigen::Matrix4d T_odom = odom_motion(frame_k, frame_k1);
+    const Eigen::Matrix4d base_k_from_base_k1 = odom_motion(frame_k, frame_k1);
     const cv::Mat depth_k =
         depth_next.empty() ? cv::imread(frame_k.depth_path, cv::IMREAD_UNCHANGED) : depth_next;
     depth_next = cv::imread(frame_k1.depth_path, cv::IMREAD_UNCHANGED);
@@ -226,23 +206,24 @@ bool CameraBaseCalibrator::compute_odom_camera_motion_transforms(
           ts_k, ts_k1);
       continue;
     }
-    const Eigen::Matrix4d T_camera = camera_motion(motion.T);
-    if (!T_camera.allFinite()) {
+    const Eigen::Matrix4d cam_k_from_cam_k1 = camera_motion(motion.cam_k1_from_cam_k);
+    if (!cam_k_from_cam_k1.allFinite()) {
       ++pair_counts.not_finite;
       continue;
     }
-    const MotionDiscrepancy discrepancy = motion_discrepancy(T_odom, T_camera);
+    const MotionDiscrepancy discrepancy =
+        motion_discrepancy(base_k_from_base_k1, cam_k_from_cam_k1);
     if (!keeps_pair(discrepancy)) {
       ++pair_counts.gate_failures;
       continue;
     }
     ++pair_counts.accepted;
-    T_odom_list.push_back(T_odom);
-    T_camera_list.push_back(T_camera);
+    T_odom_list.push_back(base_k_from_base_k1);
+    T_camera_list.push_back(cam_k_from_cam_k1);
     if (args.debug) {
       estimate_info.push_back(estimate_line(ts_k, ts_k1, discrepancy));
-      position_info.insert(pose_row(ts_k, frame_k));
-      position_info.insert(pose_row(ts_k1, frame_k1));
+      position_info.insert(frame_k.pose);
+      position_info.insert(frame_k1.pose);
     }
   }
   if (T_odom_list.size() != T_camera_list.size()) {
@@ -319,31 +300,19 @@ TimeDict CameraBaseCalibrator::calibration() {
   module_log()->debug("Starting camera to base_footprint extrinsic calibration");
   TimeDict time_dict = new_time_dict();
   try {
-    const double start = now();
+    StageTimer timer(time_dict);
     if (!parser_bag_data()) throw std::invalid_argument("Data parsing error, exiting");
     if (args.debug) plot_pose_file("odom_pose.csv", "robot_pose_info");
-    const double t1 = now();
-    time_entry(time_dict, "parser_time") = t1 - start;
-    module_log()->debug("Parser bag data time: {:.4f} s", t1 - start);
-    module_log()->debug("**********Parser data done**********\n");
+    timer.finish_stage("parser_time", "Parser bag data", "Parser data");
 
     _init_apriltag_detector();
-    const double t2 = now();
-    time_entry(time_dict, "init_apriltag_time") = t2 - t1;
-    module_log()->debug("Init AprilTag detector time: {:.4f} s", t2 - t1);
-    module_log()->debug("**********Init AprilTag detector done**********\n");
+    timer.finish_stage("init_apriltag_time", "Init AprilTag detector", "Init AprilTag detector");
 
     _init_pose_estimator();
-    const double t3 = now();
-    time_entry(time_dict, "init_pose_estimator_time") = t3 - t2;
-    module_log()->debug("Init pose estimator time: {:.4f} s", t3 - t2);
-    module_log()->debug("**********Init pose estimator done**********\n");
+    timer.finish_stage("init_pose_estimator_time", "Init pose estimator", "Init pose estimator");
 
     const FrameMap data = load_sensor_pose_data();
-    const double t4 = now();
-    time_entry(time_dict, "load_sensor_time") = t4 - t3;
-    module_log()->debug("Load sensor data time: {:.4f} s", t4 - t3);
-    module_log()->debug("**********Load sensor data done**********\n");
+    timer.finish_stage("load_sensor_time", "Load sensor data", "Load sensor data");
 
     compute_odom_camera_motion_transforms(data);
     // Ground planes alone would still give a result, but one that silently repeats the initial
@@ -354,53 +323,23 @@ TimeDict CameraBaseCalibrator::calibration() {
           no_motion_pairs_message(image_counts, pair_counts, args.target_ids));
     }
     if (args.debug) plot_pose_file("odom_pose_filtered.csv", "robot_pose_info_filtered");
-    const double t5 = now();
-    time_entry(time_dict, "compute_odom_camera_motion_transforms_time") = t5 - t4;
-    module_log()->info("Compute odom and camera motion transforms time: {:.4f} s", t5 - t4);
-    module_log()->debug("**********Compute odom and camera motion transforms done**********\n");
+    timer.finish_stage("compute_odom_camera_motion_transforms_time",
+                       "Compute odom and camera motion transforms",
+                       "Compute odom and camera motion transforms", spdlog::level::info);
 
-    CalibOptimizerConfig config;
-    config.maxiter = args.max_iter;
-    config.w_axxb = args.w_axxb;
-    config.w_normal = args.w_normal;
-    config.w_z = args.w_z;
-    config.w_xy = args.w_xy;
-    config.ftol = args.ftol;
-    config.gtol = args.gtol;
-    module_log()->debug("**********Calibration optimizer config done**********\n");
-    std::vector<std::vector<double>> bounds;
-    for (const auto& [low, high] : args.extrinsics_bound) bounds.push_back({low, high});
-    camera_to_base_calibration_optimizer = std::make_unique<VarnholtOptimizer>(
-        dynamic(T_odom_list), dynamic(T_camera_list), ground_points_save_dir, bounds,
-        Eigen::Map<const Eigen::VectorXd>(args.extrinsics_init.data(),
-                                          static_cast<Eigen::Index>(args.extrinsics_init.size())));
-    module_log()->debug("**********Init camera to base calibration optimizer done**********\n");
-    const auto [optimized, minimization] = camera_to_base_calibration_optimizer->optimize(config);
-    vec6 = optimized;
-    const CalibrationReport report{
-        minimization, analyze_observability(*camera_to_base_calibration_optimizer, config, vec6),
-        camera_to_base_calibration_optimizer->accuracy_metrics(vec6),
-        camera_to_base_calibration_optimizer->validation_record(vec6),
-        bag_parser->backward_stamps().counts()};
-    log_observability(report.observability);
-    const double t6 = now();
-    time_entry(time_dict, "optimizer_time") = t6 - t5;
-    module_log()->debug("Run camera to base calibration optimizer time: {:.4f} s", t6 - t5);
-    module_log()->debug("**********Run camera to base calibration optimizer done**********\n");
+    const CalibrationReport report = run_optimizer();
+    timer.finish_stage("optimizer_time", "Run camera to base calibration optimizer",
+                       "Run camera to base calibration optimizer");
 
     save_calibration_result(vec6);
     write_calibration_exports(run_dir(), decompose_extrinsic(vec6), args.base_frame,
                               args.camera_frame, unusable_parameters(report.observability));
     module_log()->info("Calibration report saved to: {}",
                        write_calibration_report(run_dir(), report, args).string());
-    const double t7 = now();
-    time_entry(time_dict, "save_calibration_result_time") = t7 - t6;
-    module_log()->debug("Save calibration result time: {:.4f} s", t7 - t6);
-    module_log()->debug("**********Save calibration result done**********\n");
+    timer.finish_stage("save_calibration_result_time", "Save calibration result",
+                       "Save calibration result");
 
-    const double total = now() - start;
-    time_entry(time_dict, "total_time") = total;
-    module_log()->debug("Total calibration time: {:.2f} seconds", total);
+    timer.finish_total();
     if (bag_parser->backward_stamps().total() > 0) {
       module_log()->warn("⚠ {} ({})", kBackwardStampsWarning,
                          bag_parser->backward_stamps().summary());
@@ -413,6 +352,29 @@ TimeDict CameraBaseCalibrator::calibration() {
     module_log()->error("Calibration failed with error: {}", error.what());
     throw;
   }
+}
+
+CalibrationReport CameraBaseCalibrator::run_optimizer() {
+  CalibOptimizerConfig config;
+  config.maxiter = args.max_iter;
+  config.w_axxb = args.w_axxb;
+  config.w_normal = args.w_normal;
+  config.w_z = args.w_z;
+  config.w_xy = args.w_xy;
+  config.ftol = args.ftol;
+  config.gtol = args.gtol;
+  module_log()->debug("**********Calibration optimizer config done**********\n");
+  camera_to_base_calibration_optimizer =
+      std::make_unique<VarnholtOptimizer>(T_odom_list, T_camera_list, ground_points_save_dir,
+                                          args.extrinsics_bound, args.extrinsics_init);
+  module_log()->debug("**********Init camera to base calibration optimizer done**********\n");
+  CalibrationReport report;
+  report.optimization = camera_to_base_calibration_optimizer->optimize(config);
+  vec6 = report.optimization.vec6;
+  report.observability = analyze_observability(*camera_to_base_calibration_optimizer, config, vec6);
+  report.backward_header_stamps = bag_parser->backward_stamps().counts();
+  log_observability(report.observability);
+  return report;
 }
 
 }  // namespace orvalt::calibration

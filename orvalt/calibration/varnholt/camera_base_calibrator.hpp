@@ -32,6 +32,7 @@ class TransformVisualizer;
 namespace orvalt::calibration {
 
 class VarnholtOptimizer;
+struct CalibrationReport;
 
 // Camera-to-base_footprint extrinsic calibrator fusing AX=XB hand-eye calibration and ground
 // geometric constraints. One instance performs one run in args.parser_output_dir: it extracts
@@ -39,9 +40,9 @@ class VarnholtOptimizer;
 // motions, collects ground planes, optimizes the extrinsic and writes calibration_result.json.
 class CameraBaseCalibrator {
  public:
-  // Deletes and recreates the run directory and its "cropped_plane_points", and copies the
-  // crop box from pc_crop_region into `settings`, which the calibrator keeps (not a copy).
-  // Throws std::invalid_argument when pc_crop_region has fewer than six values.
+  // Deletes and recreates the run directory and its "cropped_plane_points", and sets the crop
+  // box of `settings` from its pc_crop_region. Keeps `settings` (not a copy), which must have
+  // passed RunSettings::check() and derive_extrinsics.
   explicit CameraBaseCalibrator(RunSettings& settings);
   ~CameraBaseCalibrator();
   CameraBaseCalibrator(const CameraBaseCalibrator&) = delete;
@@ -55,6 +56,7 @@ class CameraBaseCalibrator {
   // Extracts args.bag_dir into the run directory; the bag parser's success flag. Throws
   // std::invalid_argument "Bag directory does not exist: <path>".
   bool parser_bag_data();
+  // Builds apriltag_detector from the run's tag settings.
   void _init_apriltag_detector();
   // Reads the intrinsics from the camera-info topic's "camera_info.yaml". Throws
   // common::FileNotFoundError when it is missing and std::invalid_argument, naming the file
@@ -118,11 +120,16 @@ class CameraBaseCalibrator {
 
   std::unique_ptr<visual::TransformVisualizer> visualizer;
   std::unique_ptr<parser_bag::BagParser> bag_parser;
+  // The run's detector, for callers that detect or draw one image as the run did; the frame
+  // loading workers build their own, as a detector keeps per-image state.
   std::unique_ptr<apriltag::AprilgridCornerDetect> apriltag_detector;
   std::unique_ptr<draventa::CameraPoseEstimator> pose_estimator;
   std::unique_ptr<VarnholtOptimizer> camera_to_base_calibration_optimizer;
 
  private:
+  // Configures and runs the optimizer on the collected pairs and ground planes, keeps the
+  // result in vec6 and returns what the run found out about it.
+  CalibrationReport run_optimizer();
   void plot_pose_file(const std::string& csv_name, const std::string& prefix);
   std::filesystem::path topic_dir(const std::string& topic) const;
 };

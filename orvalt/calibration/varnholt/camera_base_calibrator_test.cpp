@@ -13,10 +13,12 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/apriltag/castrel/april_tag_generator.hpp"
+#include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/calibration/pellitor/synthetic_problem.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/draventa/camera_pose_estimator.hpp"
 #include "orvalt/testing/eigen_matchers.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/file_size_limit.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
@@ -26,10 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using orvalt::testing::read_text;
 
 class CameraBaseCalibratorTest : public ::testing::Test {
  protected:
@@ -52,15 +51,30 @@ TEST_F(CameraBaseCalibratorTest, ConstructionStartsFromAnEmptyRunDirectory) {
   EXPECT_EQ(std::distance(fs::directory_iterator(run_dir()), fs::directory_iterator()), 1);
   EXPECT_TRUE(fs::is_empty(run_dir() / "cropped_plane_points"));
   EXPECT_EQ(calibrator.ground_points_save_dir, run_dir() / "cropped_plane_points");
-  EXPECT_EQ(settings_.x_min, 0.1);
-  EXPECT_EQ(settings_.y_min, -0.3);
-  EXPECT_EQ(settings_.z_max, 1.0);
+  EXPECT_EQ(settings_.crop_box.x_min, 0.1);
+  EXPECT_EQ(settings_.crop_box.y_min, -0.3);
+  EXPECT_EQ(settings_.crop_box.z_max, 1.0);
   EXPECT_EQ(&calibrator.args, &settings_);
 }
 
-TEST_F(CameraBaseCalibratorTest, ShortCropRegionFails) {
+// The calibrator takes the box as the settings check guarantees it; a short region never
+// reaches it.
+TEST_F(CameraBaseCalibratorTest, ShortCropRegionIsRefusedBeforeAnyRun) {
   settings_.pc_crop_region = {0.1, 0.2, -0.3, 0.3, -1};
-  EXPECT_THROW(CameraBaseCalibrator calibrator(settings_), std::invalid_argument);
+  EXPECT_THROW(settings_.check(), std::invalid_argument);
+}
+
+TEST_F(CameraBaseCalibratorTest, TheRunsDetectorFollowsItsTagSettings) {
+  settings_.tag_family = "APRILTAG_25h9";
+  settings_.tag_size_m = 0.08;
+  settings_.target_ids = {3, 7};
+  CameraBaseCalibrator calibrator(settings_);
+  EXPECT_EQ(calibrator.apriltag_detector, nullptr);
+  calibrator._init_apriltag_detector();
+  ASSERT_NE(calibrator.apriltag_detector, nullptr);
+  EXPECT_EQ(calibrator.apriltag_detector->tag_family(), "APRILTAG_25h9");
+  EXPECT_EQ(calibrator.apriltag_detector->tag_size_m(), 0.08);
+  EXPECT_EQ(calibrator.apriltag_detector->target_ids(), std::vector<int>({3, 7}));
 }
 
 TEST_F(CameraBaseCalibratorTest, MissingBagFailsTheRunWithItsMessage) {
@@ -242,8 +256,7 @@ FrameRecord tag_frame(int id, const fs::path& depth_path, double x) {
   apriltag::TagPoints points(5, 2);
   points << 20, 15, 40, 15, 40, 35, 20, 35, 30, 25;
   FrameRecord frame;
-  frame.position = {x, 0.0, 0.0};
-  frame.orientation = {1.0, 0.0, 0.0, 0.0};
+  frame.pose.tx = x;
   frame.depth_path = depth_path.string();
   frame.corner_dict = {{id, points}};
   return frame;

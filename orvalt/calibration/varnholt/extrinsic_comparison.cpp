@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 
 namespace orvalt::calibration {
@@ -16,7 +17,7 @@ namespace orvalt::calibration {
 ExtrinsicError extrinsic_error(const Eigen::Matrix4d& estimate, const Eigen::Matrix4d& truth) {
   const Eigen::Matrix3d relative = truth.block<3, 3>(0, 0).transpose() * estimate.block<3, 3>(0, 0);
   ExtrinsicError error;
-  error.rotation_deg = Eigen::AngleAxisd(relative).angle() * 180.0 / M_PI;
+  error.rotation_deg = common::rad_to_deg(Eigen::AngleAxisd(relative).angle());
   error.translation_mm = (estimate.block<3, 1>(0, 3) - truth.block<3, 1>(0, 3)).norm() * 1000.0;
   return error;
 }
@@ -43,9 +44,9 @@ Eigen::Matrix4d read_extrinsic_matrix(const std::filesystem::path& path) {
 std::string comparison_report(const Eigen::Matrix4d& estimate, const Eigen::Matrix4d& truth,
                               const std::string& estimate_label, const std::string& truth_label) {
   const Eigen::Vector3d estimate_angles =
-      TransformUtils::mat2euler(estimate.block<3, 3>(0, 0)) * 180.0 / M_PI;
+      common::rad_to_deg(TransformUtils::mat2euler(estimate.block<3, 3>(0, 0)));
   const Eigen::Vector3d truth_angles =
-      TransformUtils::mat2euler(truth.block<3, 3>(0, 0)) * 180.0 / M_PI;
+      common::rad_to_deg(TransformUtils::mat2euler(truth.block<3, 3>(0, 0)));
   std::string report =
       fmt::format("{:<12}{:>12}{:>12}{:>12}\n", "", estimate_label, truth_label, "difference");
   const char* angle_names[] = {"roll (deg)", "pitch (deg)", "yaw (deg)"};

@@ -1,19 +1,18 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
 
 #include "orvalt/apriltag/quinsel/tag_map.hpp"
+#include "orvalt/calibration/utils/utils.hpp"
 
 namespace orvalt::calibration {
 
 // One usable frame of a run: the robot's pose at the capture (from the file name), the files
 // of the capture and the tags detected in its colour image.
 struct FrameRecord {
-  std::array<double, 3> position{};     // tx, ty, tz of base_footprint in the global frame, m
-  std::array<double, 4> orientation{};  // quaternion w, x, y, z
+  PoseRow pose;  // base_footprint in the global frame at the capture
   std::string color_path;
   std::string depth_path;
   std::string pcd_path;  // recorded only; nothing reads it

@@ -10,6 +10,7 @@
 #include <open3d/utility/Random.h>
 
 #include "orvalt/common/logger.hpp"
+#include "orvalt/common/strings.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -36,10 +37,7 @@ class OneOpenMpThread {
   int previous_;
 };
 
-bool ends_with(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using common::ends_with;
 
 }  // namespace
 

@@ -4,12 +4,9 @@
 #include <string>
 #include <utility>
 
-namespace orvalt::calibration {
+#include "orvalt/calibration/varnholt/crop_box.hpp"
 
-// An axis-aligned box in camera coordinates, metres; points on its faces are inside.
-struct CropBox {
-  double x_min = 0, x_max = 0, y_min = 0, y_max = 0, z_min = 0, z_max = 0;
-};
+namespace orvalt::calibration {
 
 // Crops the cloud at `pc_path` to `box`, fits a plane by RANSAC (`dist_threshold` metres, 3
 // points per sample, 1000 iterations, seeded with 42 so that runs repeat) and, when at least

@@ -6,7 +6,9 @@
 
 #include <fmt/format.h>
 
+#include "orvalt/common/angles.hpp"
 #include "orvalt/common/float_text.hpp"
+#include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -19,6 +21,8 @@ std::string text(const std::optional<std::string>& value) { return value ? *valu
 std::string text(const std::pair<double, double>& value) {
   return "(" + text(value.first) + ", " + text(value.second) + ")";
 }
+std::string text(const Vector6d& values);
+std::string text(const Vector6dBounds& values);
 // Lists print their text items quoted, as Python's repr does inside a list.
 std::string item(const std::string& value) { return "'" + value + "'"; }
 template <typename T>
@@ -33,6 +37,12 @@ std::string text(const std::vector<T>& values) {
     joined += item(values[i]);
   }
   return joined + "]";
+}
+std::string text(const Vector6d& values) {
+  return text(std::vector<double>(values.data(), values.data() + values.size()));
+}
+std::string text(const Vector6dBounds& values) {
+  return text(std::vector<std::pair<double, double>>(values.begin(), values.end()));
 }
 
 void require_six_finite(const std::vector<double>& values, const char* option, const char* layout) {
@@ -75,11 +85,10 @@ void RunSettings::check() const {
   }
   require_six_finite(init_extrinsics, "--init_extrinsics", "[rx, ry, rz] (deg) [tx, ty, tz] (m)");
   // The optimizer's own test and text, in radians, as the run would meet it after parsing.
-  const auto radians = [](double degrees) { return degrees * M_PI / 180.0; };
-  const double rx = radians(init_extrinsics[0]);
-  const double ry = radians(init_extrinsics[1]);
-  const double rz = radians(init_extrinsics[2]);
-  if (std::max({std::abs(rx), std::abs(ry), std::abs(rz)}) > M_PI) {
+  const double rx = common::deg_to_rad(init_extrinsics[0]);
+  const double ry = common::deg_to_rad(init_extrinsics[1]);
+  const double rz = common::deg_to_rad(init_extrinsics[2]);
+  if (std::max({std::abs(rx), std::abs(ry), std::abs(rz)}) > common::kPi) {
     throw std::invalid_argument(fmt::format(
         "Rotation angles must be in [-π, π] 内！\nrx={:.4f}, ry={:.4f}, rz={:.4f}", rx, ry, rz));
   }
@@ -106,12 +115,8 @@ void RunSettings::check() const {
 }
 
 std::vector<std::string> make_topic_list(const RunSettings& settings) {
-  return {"/tf",
-          "/tf_static",
-          settings.camera_color_topic,
-          settings.camera_pointcloud_topic,
-          settings.camera_depth_topic,
-          settings.camera_info_topic};
+  return parser_bag::make_topic_list(settings.camera_color_topic, settings.camera_pointcloud_topic,
+                                     settings.camera_depth_topic, settings.camera_info_topic);
 }
 
 std::vector<std::string> settings_dump(const RunSettings& s) {

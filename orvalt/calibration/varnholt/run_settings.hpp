@@ -5,6 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "orvalt/calibration/utils/transform_utils.hpp"
+#include "orvalt/calibration/varnholt/crop_box.hpp"
+
 namespace orvalt::calibration {
 
 // The calibration program's settings: the 32 command-line options (named after the option),
@@ -49,10 +52,10 @@ struct RunSettings {
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;
   // [rx, ry, rz, tx, ty, tz] in radians and metres, and a (lower, upper) pair for each.
-  std::vector<double> extrinsics_init;
-  std::vector<std::pair<double, double>> extrinsics_bound;
-  // The point-cloud crop box in camera coordinates (metres), from pc_crop_region.
-  double x_min = 0, x_max = 0, y_min = 0, y_max = 0, z_min = 0, z_max = 0;
+  Vector6d extrinsics_init = Vector6d::Zero();
+  Vector6dBounds extrinsics_bound{};
+  // The point-cloud crop box of the current run, from pc_crop_region.
+  CropBox crop_box;
 
   // Refuses option values no run can work with, before any dataset is touched: the later
   // stages rely on what it guarantees. pc_crop_region and init_extrinsics hold at least six

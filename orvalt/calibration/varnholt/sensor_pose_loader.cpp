@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/progress_bar.hpp"
+#include "orvalt/common/strings.hpp"
 
 namespace orvalt::calibration {
 namespace {
@@ -27,12 +27,6 @@ bool parse_number(const std::string& text, Number& value) {
   return error == std::errc() && stop == end;
 }
 
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos;
        at = text.find(from, at + to.size())) {
@@ -43,12 +37,12 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 
 }  // namespace
 
-PoseStem parse_pose_stem(const std::string& stem) {
+PoseRow parse_pose_stem(const std::string& stem) {
   const auto dot = stem.find('.');
   if (dot == std::string::npos) {
     throw std::invalid_argument("File name " + stem + " has no pose after its timestamp");
   }
-  PoseStem parsed;
+  PoseRow parsed;
   const std::string timestamp_text = stem.substr(0, dot);
   if (!parse_number(timestamp_text, parsed.timestamp)) {
     throw std::invalid_argument("File name " + stem + " does not start with an integer timestamp");
@@ -71,8 +65,13 @@ PoseStem parse_pose_stem(const std::string& stem) {
     throw std::invalid_argument("Invalid position info format: " + pose_text +
                                 ", please check the format");
   }
-  std::copy(numbers.begin(), numbers.begin() + 3, parsed.position.begin());
-  std::copy(numbers.begin() + 3, numbers.end(), parsed.orientation.begin());
+  parsed.tx = numbers[0];
+  parsed.ty = numbers[1];
+  parsed.tz = numbers[2];
+  parsed.qw = numbers[3];
+  parsed.qx = numbers[4];
+  parsed.qy = numbers[5];
+  parsed.qz = numbers[6];
   return parsed;
 }
 
@@ -86,7 +85,7 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
   std::vector<ImageTask> tasks;
   for (const auto& entry : fs::directory_iterator(color_dir)) {
     const std::string name = entry.path().filename().string();
-    const std::string extension = lower(entry.path().extension().string());
+    const std::string extension = common::lower(entry.path().extension().string());
     if (extension != ".jpg" && extension != ".jpeg" && extension != ".png") continue;
     const fs::path depth_path = fs::path(depth_dir) / name;
     if (!fs::exists(depth_path)) continue;
@@ -100,7 +99,7 @@ std::vector<ImageTask> collect_image_tasks(const std::string& color_dir,
 
 ImageResult process_image_worker(const ImageTask& task) {
   try {
-    const PoseStem pose = parse_pose_stem(fs::path(task.color_name).stem().string());
+    const PoseRow pose = parse_pose_stem(fs::path(task.color_name).stem().string());
     const cv::Mat image = cv::imread(task.color_path);
     if (image.empty()) {
       throw common::FileNotFoundError("Failed to read image: " + task.color_path);
@@ -113,8 +112,8 @@ ImageResult process_image_worker(const ImageTask& task) {
     if (task.draw_visual) {
       detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
     }
-    FrameRecord frame{pose.position,   pose.orientation, task.color_path,
-                      task.depth_path, task.pcd_path,    std::move(*corner_dict)};
+    FrameRecord frame{pose, task.color_path, task.depth_path, task.pcd_path,
+                      std::move(*corner_dict)};
     return {ImageOutcome::kFrame, std::make_pair(pose.timestamp, std::move(frame))};
   } catch (...) {
     // One bad image must not end the run; the counts tell how many survived.

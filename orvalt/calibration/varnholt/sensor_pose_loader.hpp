@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,18 +27,12 @@ struct ImageTask {
   int tag_border_bits = 1;
 };
 
-// What a sensor file's stem "timestamp.tx_ty_tz_qw_qx_qy_qz" says.
-struct PoseStem {
-  std::int64_t timestamp = 0;           // nanoseconds
-  std::array<double, 3> position{};     // metres
-  std::array<double, 4> orientation{};  // w, x, y, z
-};
-
-// Parses a file stem as the bag parser names its files: an integer timestamp, one ".", then
-// seven numbers joined by "_". Throws std::invalid_argument for a stem without "." or a
-// timestamp that is not an integer, and "Invalid position info format: <pose text>, please
-// check the format" when the pose text does not hold exactly seven numbers.
-PoseStem parse_pose_stem(const std::string& stem);
+// The pose a sensor file's stem "timestamp.tx_ty_tz_qw_qx_qy_qz" names. Parses a file stem as the
+// bag parser names its files: an integer timestamp, one ".", then seven numbers joined by "_".
+// Throws std::invalid_argument for a stem without "." or a timestamp that is not an integer, and
+// "Invalid position info format: <pose text>, please check the format" when the pose text does not
+// hold exactly seven numbers.
+PoseRow parse_pose_stem(const std::string& stem);
 
 // The tasks of a run: one per colour image (extension .jpg, .jpeg or .png in any case) of
 // `color_dir` that has a depth image of the same name in `depth_dir`, in listing order. The

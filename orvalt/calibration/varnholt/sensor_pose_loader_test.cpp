@@ -32,11 +32,17 @@ cv::Mat board_image() {
 }
 
 TEST(PoseStemTest, TimestampPositionAndQuaternion) {
-  const PoseStem stem = parse_pose_stem(std::string("1700000000123456789.") + kPose);
+  const PoseRow stem = parse_pose_stem(std::string("1700000000123456789.") + kPose);
   EXPECT_EQ(stem.timestamp, 1700000000123456789);
-  EXPECT_EQ(stem.position, (std::array<double, 3>{0.1, 0.2, 0.0}));
-  EXPECT_EQ(stem.orientation, (std::array<double, 4>{1.0, 0.0, 0.0, 0.0}));
-  EXPECT_EQ(parse_pose_stem("5.-1.5_2_3_0.5_0.5_-0.5_0.5").position[0], -1.5);
+  EXPECT_EQ(stem.translation(), Eigen::Vector3d(0.1, 0.2, 0.0));
+  EXPECT_EQ(stem.quaternion_wxyz(), Eigen::Vector4d(1.0, 0.0, 0.0, 0.0));
+  EXPECT_EQ(parse_pose_stem("5.-1.5_2_3_0.5_0.5_-0.5_0.5").tx, -1.5);
+  // The stem gives w first; the pose keeps it apart from x, y, z, which a CSV row writes last.
+  const PoseRow turned = parse_pose_stem("42.1_2_3_0.1_0.2_0.3_0.4");
+  EXPECT_EQ(turned.qw, 0.1);
+  EXPECT_EQ(turned.qx, 0.2);
+  EXPECT_EQ(turned.qy, 0.3);
+  EXPECT_EQ(turned.qz, 0.4);
 }
 
 TEST(PoseStemTest, MalformedStemsAreRefused) {
@@ -105,8 +111,8 @@ TEST_F(ImageTaskTest, WorkerKeepsFramesWithTagsAndDrawsThem) {
   ASSERT_TRUE(result);
   EXPECT_EQ(result->first, 1700000000000000042);
   const FrameRecord& frame = result->second;
-  EXPECT_EQ(frame.position, (std::array<double, 3>{0.1, 0.2, 0.0}));
-  EXPECT_EQ(frame.orientation[0], 1.0);
+  EXPECT_EQ(frame.pose.translation(), Eigen::Vector3d(0.1, 0.2, 0.0));
+  EXPECT_EQ(frame.pose.qw, 1.0);
   EXPECT_EQ(frame.color_path, (dir_ / "color" / name).string());
   std::set<int> ids;
   for (const auto& [id, points] : frame.corner_dict) {

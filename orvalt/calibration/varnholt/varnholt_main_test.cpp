@@ -1,9 +1,6 @@
 // Runs the varnholt program on short simulated recordings, as a user would.
 
-#include <sys/wait.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -12,7 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "orvalt/simulation/ground_truth.hpp"
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/file_contents.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::calibration {
@@ -20,39 +18,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-// Exit status of `command` run by the shell, its standard streams going to `log`.
-int run(const std::string& command, const fs::path& log) {
-  const int status = std::system((command + " > '" + log.string() + "' 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string program(const char* name) {
-  return "'" + (testing::program_dir() / name).string() + "'";
-}
+using testing::read_text;
 
 class VarnholtProgramTest : public ::testing::Test {
  protected:
   // Records `seconds` of simulated driving into datasets/rec and calibrates it.
-  int simulate_and_calibrate(double seconds, const std::string& simulation_options = "",
-                             const std::string& varnholt_options = "") {
-    const int simulated =
-        run(program("simulate_recording") + " --output '" + (dir_ / "datasets" / "rec").string() +
-                "' --duration " + std::to_string(seconds) + " " + simulation_options,
-            dir_ / "simulate.log");
-    EXPECT_EQ(simulated, 0) << read_text(dir_ / "simulate.log");
-    return run(program("varnholt") + " --bag_datasets_dir '" + (dir_ / "datasets").string() +
-                   "' --parser_output_dir '" + (dir_ / "out").string() + "' --log_file '" +
-                   (dir_ / "varnholt.log").string() + "' " + varnholt_options,
-               dir_ / "console.log");
+  int simulate_and_calibrate(double seconds, std::vector<std::string> simulation_options = {},
+                             const std::vector<std::string>& varnholt_options = {}) {
+    simulation_options.insert(
+        simulation_options.begin(),
+        {"--output", (dir_ / "datasets" / "rec").string(), "--duration", std::to_string(seconds)});
+    const testing::ProgramRun simulated =
+        testing::run_program("simulate_recording", simulation_options);
+    EXPECT_EQ(simulated.status, 0) << simulated.output;
+    std::vector<std::string> arguments = {"--bag_datasets_dir",  (dir_ / "datasets").string(),
+                                          "--parser_output_dir", (dir_ / "out").string(),
+                                          "--log_file",          (dir_ / "varnholt.log").string()};
+    arguments.insert(arguments.end(), varnholt_options.begin(), varnholt_options.end());
+    return varnholt(arguments);
+  }
+  // Runs the program; what it printed is in console_ afterwards.
+  int varnholt(const std::vector<std::string>& arguments) {
+    const testing::ProgramRun run = testing::run_program("varnholt", arguments);
+    console_ = run.output;
+    return run.status;
   }
   fs::path run_dir() const { return dir_ / "out" / "rec" / "calib_0"; }
 
   testing::TempDir dir_{"orvalt_varnholt"};
+  std::string console_;
 };
 
 // Four seconds of turning in place in front of the board: 53 frames, 52 motion pairs, 11
@@ -67,7 +61,7 @@ class VarnholtProgramTest : public ::testing::Test {
 // direction; the minimiser takes yaw to the edge of its range and the report says so: the
 // result is not usable as it stands, in the log's last line, the report and both exports.
 TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
-  ASSERT_EQ(simulate_and_calibrate(4.0), 0) << read_text(dir_ / "console.log");
+  ASSERT_EQ(simulate_and_calibrate(4.0), 0) << console_;
 
   for (const char* entry :
        {"QuillonNode_rectify_left_image", "QuillonNode_quillon_depth",
@@ -138,8 +132,10 @@ TEST_F(VarnholtProgramTest, CalibratesASimulatedRecording) {
 
 TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
   // Driving straight with the board behind the robot.
-  EXPECT_EQ(simulate_and_calibrate(2.0, "--trajectory straight --board_pose -2.5 0 0"), 1);
-  const std::string console = read_text(dir_ / "console.log");
+  EXPECT_EQ(
+      simulate_and_calibrate(2.0, {"--trajectory", "straight", "--board_pose", "-2.5", "0", "0"}),
+      1);
+  const std::string console = console_;
   EXPECT_NE(console.find("Loaded 0 data pairs"), std::string::npos);
   EXPECT_NE(console.find("Calibration failed with error: No valid motion pairs: the AprilGrid "
                          "board was detected in 0 of "),
@@ -151,8 +147,8 @@ TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {
 // The board in view, but none of its tags among --target_ids: the message says so, not that
 // the board was missing.
 TEST_F(VarnholtProgramTest, TagsOfOtherIdsAreNamedAsTheCause) {
-  EXPECT_EQ(simulate_and_calibrate(2.0, "", "--target_ids 40 41"), 1);
-  const std::string console = read_text(dir_ / "console.log");
+  EXPECT_EQ(simulate_and_calibrate(2.0, {}, {"--target_ids", "40", "41"}), 1);
+  const std::string console = console_;
   EXPECT_NE(
       console.find("Calibration failed with error: No valid motion pairs: tags were seen in "),
       std::string::npos)
@@ -161,19 +157,18 @@ TEST_F(VarnholtProgramTest, TagsOfOtherIdsAreNamedAsTheCause) {
 }
 
 TEST_F(VarnholtProgramTest, MalformedCommandLineEndsWithStatusTwo) {
-  EXPECT_EQ(run(program("varnholt") + " --calib_num many", dir_ / "console.log"), 2);
-  EXPECT_NE(read_text(dir_ / "console.log").find("usage: varnholt [-h]"), std::string::npos);
+  EXPECT_EQ(varnholt({"--calib_num", "many"}), 2);
+  EXPECT_NE(console_.find("usage: varnholt [-h]"), std::string::npos);
 }
 
 TEST_F(VarnholtProgramTest, AnInvertedCropBoxIsRefusedBeforeAnyDataset) {
   // The recording is there and would be parsed and detected before a per-cloud check.
   fs::create_directories(dir_ / "datasets" / "rec");
-  EXPECT_EQ(run(program("varnholt") + " --bag_datasets_dir '" + (dir_ / "datasets").string() +
-                    "' --parser_output_dir '" + (dir_ / "out").string() +
-                    "' --pc_crop_region 0.3 0.2 -0.1 0.1 -0.5 0.5",
-                dir_ / "console.log"),
+  EXPECT_EQ(varnholt({"--bag_datasets_dir", (dir_ / "datasets").string(), "--parser_output_dir",
+                      (dir_ / "out").string(), "--pc_crop_region", "0.3", "0.2", "-0.1", "0.1",
+                      "-0.5", "0.5"}),
             2);
-  const std::string console = read_text(dir_ / "console.log");
+  const std::string console = console_;
   EXPECT_NE(console.find("varnholt: error: Invalid bounding box dimensions."), std::string::npos)
       << console;
   EXPECT_FALSE(fs::exists(dir_ / "out"));
@@ -182,12 +177,11 @@ TEST_F(VarnholtProgramTest, AnInvertedCropBoxIsRefusedBeforeAnyDataset) {
 TEST_F(VarnholtProgramTest, EmptyDatasetsDirectoryRunsNothing) {
   fs::create_directories(dir_ / "datasets");
   std::ofstream(dir_ / "plain_file") << "x";
-  EXPECT_EQ(run(program("varnholt") + " --bag_datasets_dir '" + (dir_ / "datasets").string() +
-                    "' --parser_output_dir '" + (dir_ / "out").string() + "' --log_file '" +
-                    (dir_ / "plain_file" / "x.log").string() + "' --log_level debug",
-                dir_ / "console.log"),
+  EXPECT_EQ(varnholt({"--bag_datasets_dir", (dir_ / "datasets").string(), "--parser_output_dir",
+                      (dir_ / "out").string(), "--log_file",
+                      (dir_ / "plain_file" / "x.log").string(), "--log_level", "debug"}),
             0);
-  const std::string console = read_text(dir_ / "console.log");
+  const std::string console = console_;
   EXPECT_NE(console.find("Calibration done, 0 datasets, 1 times each dataset"), std::string::npos);
   EXPECT_EQ(console.find("Time statistics:"), std::string::npos);
   // The log file could not be opened: one warning, and the run went on. Debug lines show.

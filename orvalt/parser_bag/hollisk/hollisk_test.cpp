@@ -1,10 +1,6 @@
 #include "orvalt/parser_bag/hollisk/hollisk.hpp"
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,6 +9,7 @@
 #include "orvalt/testing/bags/test_bag.hpp"
 #include "orvalt/testing/fixtures.hpp"
 #include "orvalt/testing/log_capture.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::parser_bag {
@@ -292,27 +289,18 @@ TEST(HolliskRealBagTest, EveryRealBagWithMetadataIsReindexed) {
 
 // --- the program ------------------------------------------------------------------------
 
-struct ProgramRun {
-  int status = -1;
-  std::string output;
-};
-
-ProgramRun run_hollisk(const fs::path& directory, const std::string& arguments) {
-  const auto log = directory / "hollisk.log";
-  const std::string command = "cd '" + directory.string() + "' && '" +
-                              (orvalt::testing::program_dir() / "hollisk").string() + "' " +
-                              arguments + " > '" + log.string() + "' 2>&1";
-  const int raw = std::system(command.c_str());
-  std::ifstream file(log);
-  std::stringstream text;
-  text << file.rdbuf();
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
+// Runs the program in `directory`, as a user does from the folder that holds the bags.
+orvalt::testing::ProgramRun run_hollisk(const fs::path& directory,
+                                        const std::vector<std::string>& arguments) {
+  orvalt::testing::ProgramOptions options;
+  options.working_dir = directory;
+  return orvalt::testing::run_program("hollisk", arguments, options);
 }
 
 TEST(HolliskProgramTest, ReindexesTheDefaultDirectoriesAndListsTheResult) {
   orvalt::testing::TempDir dir;
   write_bag_starting_at(dir / "bag" / "x", 10);
-  const ProgramRun run = run_hollisk(dir.path(), "");
+  const orvalt::testing::ProgramRun run = run_hollisk(dir.path(), {});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("Reindexed 1 bags:"));
   EXPECT_THAT(run.output, HasSubstr("reindex bag path =  ./reindex_bag/x_reindex"));
@@ -324,7 +312,7 @@ TEST(HolliskProgramTest, ABadBagIsSkippedTheOthersAreDoneAndTheStatusSaysSo) {
   write_bag_starting_at(dir / "bag" / "x", 10);
   fs::create_directories(dir / "bag" / "bad");
   std::ofstream(dir / "bag" / "bad" / "metadata.yaml") << "just text\n";
-  const ProgramRun run = run_hollisk(dir.path(), "");
+  const orvalt::testing::ProgramRun run = run_hollisk(dir.path(), {});
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_THAT(run.output, HasSubstr("Error reading ./bag/bad/metadata.yaml"));
   EXPECT_THAT(run.output, HasSubstr("reindex bag path =  ./reindex_bag/x_reindex"));
@@ -334,7 +322,8 @@ TEST(HolliskProgramTest, ABadBagIsSkippedTheOthersAreDoneAndTheStatusSaysSo) {
 
 TEST(HolliskProgramTest, AMissingInputDirectoryIsAFatalError) {
   orvalt::testing::TempDir dir;
-  const ProgramRun run = run_hollisk(dir.path(), "--bag_dir missing --reindex_bag out");
+  const orvalt::testing::ProgramRun run =
+      run_hollisk(dir.path(), {"--bag_dir", "missing", "--reindex_bag", "out"});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.output, HasSubstr("Fatal error: "));
 }

@@ -101,6 +101,13 @@ class ExportError : public std::runtime_error {
 // directory name ("", "." or "..").
 std::string topic_dir_name(const std::string& topic);
 
+// The topics a parse extracts, in the order BagParser expects them: "/tf", "/tf_static", then
+// the camera's colour, point cloud, depth and camera info topics.
+std::vector<std::string> make_topic_list(const std::string& camera_color_topic,
+                                         const std::string& camera_pointcloud_topic,
+                                         const std::string& camera_depth_topic,
+                                         const std::string& camera_info_topic);
+
 // Turns one recording into the parser output tree under `save_dir`: a directory per topic of
 // `topic_list` (except "/tf" and "/tf_static") holding a PNG or PLY file per converted sensor
 // message, named by the odometry pose at the message's header stamp (see OdomInfo), the
@@ -160,11 +167,13 @@ class BagParser {
   // Never throws: a malformed cloud logs "[PCD ERROR] ..." and gives an empty result.
   Points3f _msg2pcd(const ros2::sensor_msgs::PointCloud2& msg, const std::string& pos_info,
                     const std::string& save_dir);
+  // The parse writes no file for laser, odometry and IMU messages; these converters give their
+  // values to callers that want them.
   // Finite ranges within [range_min, range_max] as points, angles spread evenly from
   // angle_min to angle_max (both included).
-  static LaserPoints _msg2laser(const ros2::sensor_msgs::LaserScan& msg);
-  static OdomRecord _msg2odom(const ros2::nav_msgs::Odometry& msg);
-  static ImuRecord _msg2imu(const ros2::sensor_msgs::Imu& msg);
+  [[nodiscard]] static LaserPoints _msg2laser(const ros2::sensor_msgs::LaserScan& msg);
+  [[nodiscard]] static OdomRecord _msg2odom(const ros2::nav_msgs::Odometry& msg);
+  [[nodiscard]] static ImuRecord _msg2imu(const ros2::sensor_msgs::Imu& msg);
 
   // Single-shot writers; each returns true after writing and throws std::runtime_error
   // naming the file when it cannot write. Binary PLY, with `colors` (N x 3, 0-255) when given.

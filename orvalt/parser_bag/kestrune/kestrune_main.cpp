@@ -47,12 +47,9 @@ Options parse_args(int argc, char** argv) {
   parser.add_option("--parser_output_dir", &options.parser_output_dir,
                     "Output directory for parsed data");
   parser.parse_or_exit(argc, argv);
-  options.topic_list = {"/tf",
-                        "/tf_static",
-                        options.camera_color_topic,
-                        options.camera_pointcloud_topic,
-                        options.camera_depth_topic,
-                        options.camera_info_topic};
+  options.topic_list = orvalt::parser_bag::make_topic_list(
+      options.camera_color_topic, options.camera_pointcloud_topic, options.camera_depth_topic,
+      options.camera_info_topic);
   return options;
 }
 

@@ -1,16 +1,12 @@
 // The kestrune command as a user runs it: reindex a directory of bags, parse the earliest.
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "orvalt/testing/bags/test_bag.hpp"
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::parser_bag {
@@ -18,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using orvalt::testing::image_message;
+using orvalt::testing::ProgramRun;
 using orvalt::testing::tf_message;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -26,22 +23,11 @@ constexpr std::int64_t kSecond = 1000000000;
 const std::string kColourTopic = "/QuillonNode/rectify_left_image";
 const std::string kDepthTopic = "/QuillonNode/quillon_depth";
 
-struct ProgramRun {
-  int status = -1;
-  std::string output;
-};
-
-// Runs the program in `directory` with `arguments` (already quoted where needed).
-ProgramRun run_kestrune(const fs::path& directory, const std::string& arguments) {
-  const auto log = directory / "kestrune.log";
-  const std::string command = "cd '" + directory.string() + "' && '" +
-                              (orvalt::testing::program_dir() / "kestrune").string() + "' " +
-                              arguments + " > '" + log.string() + "' 2>&1";
-  const int raw = std::system(command.c_str());
-  std::ifstream file(log);
-  std::stringstream text;
-  text << file.rdbuf();
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
+// Runs the program in `directory`, as a user does from the folder that holds the bags.
+ProgramRun run_kestrune(const fs::path& directory, const std::vector<std::string>& arguments) {
+  orvalt::testing::ProgramOptions options;
+  options.working_dir = directory;
+  return orvalt::testing::run_program("kestrune", arguments, options);
 }
 
 // 30 colour and depth pairs with the default topic names, from `start` seconds on, recorded
@@ -87,8 +73,8 @@ TEST(KestruneProgramTest, ReindexesEveryBagAndParsesTheEarliest) {
   write_quillon_bag(dir / "bags" / "b_first", 100, "odom", "base_footprint", "mcap");
   write_quillon_bag(dir / "bags" / "c_middle", 200, "odom", "base_footprint");
 
-  const ProgramRun run =
-      run_kestrune(dir.path(), "--bag_dir bags --reindex_bag re --parser_output_dir out");
+  const ProgramRun run = run_kestrune(
+      dir.path(), {"--bag_dir", "bags", "--reindex_bag", "re", "--parser_output_dir", "out"});
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("Reindexed 3 bags:"));
   const auto first = run.output.find("reindex bag path =  re/b_first_reindex");
@@ -117,9 +103,9 @@ TEST(KestruneProgramTest, FramesComeFromTheOptions) {
   fs::create_directories(dir / "bags");
   fs::create_directories(dir / "out");
   write_quillon_bag(dir / "bags" / "run", 100, "map", "base_link");
-  const ProgramRun run = run_kestrune(dir.path(),
-                                      "--bag_dir bags --reindex_bag re --parser_output_dir out "
-                                      "--base_frame base_link --global_frame map");
+  const ProgramRun run =
+      run_kestrune(dir.path(), {"--bag_dir", "bags", "--reindex_bag", "re", "--parser_output_dir",
+                                "out", "--base_frame", "base_link", "--global_frame", "map"});
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("TF tree is complete"));
   EXPECT_EQ(png_stamps(dir / "out" / "QuillonNode_rectify_left_image").size(), 30u);
@@ -130,8 +116,8 @@ TEST(KestruneProgramTest, AnEmptyBagDirectoryStillPreparesTheOutputTree) {
   fs::create_directories(dir / "bags");
   fs::create_directories(dir / "out" / "QuillonNode_quillon_depth");
   std::ofstream(dir / "out" / "QuillonNode_quillon_depth" / "old.png") << "old";
-  const ProgramRun run =
-      run_kestrune(dir.path(), "--bag_dir bags --reindex_bag new/re --parser_output_dir out");
+  const ProgramRun run = run_kestrune(
+      dir.path(), {"--bag_dir", "bags", "--reindex_bag", "new/re", "--parser_output_dir", "out"});
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("Reindexed 0 bags:"));
   EXPECT_THAT(run.output, HasSubstr("Output dir: out"));
@@ -150,35 +136,41 @@ TEST(KestruneProgramTest, AFailedParseEndsWithStatusOneAndItsReason) {
   fs::create_directories(dir / "bags");
   fs::create_directories(dir / "out");
   write_quillon_bag(dir / "bags" / "run", 100, "odom", "base_footprint");
-  const std::string common = "--bag_dir bags --reindex_bag re --parser_output_dir out ";
+  const auto with_dirs = [](std::vector<std::string> arguments) {
+    for (const char* word :
+         {"--bag_dir", "bags", "--reindex_bag", "re", "--parser_output_dir", "out"})
+      arguments.push_back(word);
+    return arguments;
+  };
 
-  const ProgramRun missing_topic = run_kestrune(dir.path(), common + "--camera_color_topic /x");
+  const ProgramRun missing_topic =
+      run_kestrune(dir.path(), with_dirs({"--camera_color_topic", "/x"}));
   EXPECT_EQ(missing_topic.status, 1) << missing_topic.output;
   EXPECT_THAT(missing_topic.output,
               HasSubstr("Bag run_reindex is not valid, it is missing topics"));
 
-  const ProgramRun broken_tree = run_kestrune(dir.path(), common + "--global_frame map");
+  const ProgramRun broken_tree = run_kestrune(dir.path(), with_dirs({"--global_frame", "map"}));
   EXPECT_EQ(broken_tree.status, 1) << broken_tree.output;
   EXPECT_THAT(broken_tree.output, HasSubstr("Need to connect: map → base_footprint"));
 
   // The disk fills up before the pose file is written.
   fs::create_symlink("/dev/full", dir / "out" / "odom_pose.csv");
-  const ProgramRun full_disk = run_kestrune(dir.path(), common);
+  const ProgramRun full_disk = run_kestrune(dir.path(), with_dirs({}));
   EXPECT_EQ(full_disk.status, 1) << full_disk.output;
   EXPECT_THAT(full_disk.output, HasSubstr("Cannot write pose file out/odom_pose.csv"));
 }
 
 TEST(KestruneProgramTest, MissingDirectoriesEndWithAnError) {
   orvalt::testing::TempDir dir;
-  const ProgramRun no_bags =
-      run_kestrune(dir.path(), "--bag_dir nothing --reindex_bag re --parser_output_dir .");
+  const ProgramRun no_bags = run_kestrune(
+      dir.path(), {"--bag_dir", "nothing", "--reindex_bag", "re", "--parser_output_dir", "."});
   EXPECT_NE(no_bags.status, 0);
   EXPECT_THAT(no_bags.output, HasSubstr("Bag directory does not exist: nothing"));
   EXPECT_FALSE(fs::exists(dir / "re"));
 
   fs::create_directories(dir / "bags");
-  const ProgramRun no_output =
-      run_kestrune(dir.path(), "--bag_dir bags --reindex_bag re --parser_output_dir out");
+  const ProgramRun no_output = run_kestrune(
+      dir.path(), {"--bag_dir", "bags", "--reindex_bag", "re", "--parser_output_dir", "out"});
   EXPECT_NE(no_output.status, 0);
   EXPECT_THAT(no_output.output, HasSubstr("Save dir out does not exist or is not a directory"));
   EXPECT_FALSE(fs::exists(dir / "out"));

@@ -1,7 +1,6 @@
 // The converters of BagParser: one decoded sensor message in, an image, points or a record
 // out; images and clouds are queued for the save workers.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -12,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orvalt/common/logger.hpp"
+#include "orvalt/common/strings.hpp"
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 #include "orvalt/ros2/image_conversion.hpp"
 
@@ -19,12 +19,6 @@ namespace orvalt::parser_bag {
 namespace {
 
 auto log() { return common::logger("orvalt.parser_bag.kestrune"); }
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 // The image bridge knows encodings by their standard spelling; a message that spells its
 // encoding otherwise ("BGR8") is converted through a copy carrying the standard name.
@@ -156,7 +150,7 @@ Points3f cloud_points(const ros2::sensor_msgs::PointCloud2& msg) {
 
 void BagParser::_msg2image(const ros2::sensor_msgs::Image& msg, const std::string& pos_info,
                            const std::string& save_dir) {
-  const std::string enc = lower(msg.encoding);
+  const std::string enc = common::lower(msg.encoding);
   const std::string path = save_dir + "/" + pos_info + ".png";
   if (enc == "32fc1") {
     save_depth_queue_.put({path, depth_millimetres(convert(msg, "32FC1", "32FC1"))});

@@ -327,5 +327,44 @@ TEST(LaserConversionTest, KeepsFiniteRangesInsideTheLimitsAtEvenlySpreadAngles) 
   EXPECT_EQ(BagParser::_msg2laser(scan).rows(), 0);
 }
 
+// --- odometry and IMU records ----------------------------------------------------
+
+// Every field gets its own values, so that a field copied into the wrong place shows.
+TEST(RecordConversionTest, OdometryAndImuFieldsLandInTheirOwnPlaces) {
+  ros2::nav_msgs::Odometry odometry;
+  odometry.pose.pose.position = {1, 2, 3};
+  odometry.pose.pose.orientation = {0.1, 0.2, 0.3, 0.9};
+  odometry.twist.twist.linear = {4, 5, 6};
+  odometry.twist.twist.angular = {7, 8, 9};
+  for (int i = 0; i < 36; ++i) {
+    odometry.pose.covariance[i] = i;
+    odometry.twist.covariance[i] = 100 + i;
+  }
+  const OdomRecord odom = BagParser::_msg2odom(odometry);
+  EXPECT_EQ(odom.position, odometry.pose.pose.position);
+  EXPECT_EQ(odom.orientation, odometry.pose.pose.orientation);
+  EXPECT_EQ(odom.pose_covariance, odometry.pose.covariance);
+  EXPECT_EQ(odom.twist_linear, odometry.twist.twist.linear);
+  EXPECT_EQ(odom.twist_angular, odometry.twist.twist.angular);
+  EXPECT_EQ(odom.twist_covariance, odometry.twist.covariance);
+
+  ros2::sensor_msgs::Imu imu;
+  imu.orientation = {0.5, 0.5, 0.5, 0.5};
+  imu.angular_velocity = {1, 2, 3};
+  imu.linear_acceleration = {4, 5, 9.81};
+  for (int i = 0; i < 9; ++i) {
+    imu.orientation_covariance[i] = i;
+    imu.angular_velocity_covariance[i] = 10 + i;
+    imu.linear_acceleration_covariance[i] = 20 + i;
+  }
+  const ImuRecord record = BagParser::_msg2imu(imu);
+  EXPECT_EQ(record.orientation, imu.orientation);
+  EXPECT_EQ(record.orientation_covariance, imu.orientation_covariance);
+  EXPECT_EQ(record.angular_velocity, imu.angular_velocity);
+  EXPECT_EQ(record.angular_velocity_covariance, imu.angular_velocity_covariance);
+  EXPECT_EQ(record.linear_acceleration, imu.linear_acceleration);
+  EXPECT_EQ(record.linear_acceleration_covariance, imu.linear_acceleration_covariance);
+}
+
 }  // namespace
 }  // namespace orvalt::parser_bag

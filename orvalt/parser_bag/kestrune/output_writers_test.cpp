@@ -1,6 +1,5 @@
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/parser_bag/kestrune/bag_parser.hpp"
 #include "orvalt/testing/bags/test_bag.hpp"
+#include "orvalt/testing/file_contents.hpp"
 #include "orvalt/testing/log_capture.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
@@ -21,12 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using orvalt::testing::TempDir;
 
-std::string read_text(const fs::path& path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
+using orvalt::testing::read_text;
 
 void touch(const fs::path& path) { std::ofstream(path) << "old"; }
 

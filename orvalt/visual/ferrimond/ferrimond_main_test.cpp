@@ -1,23 +1,19 @@
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "orvalt/calibration/utils/utils.hpp"
-#include "orvalt/testing/fixtures.hpp"
+#include "orvalt/testing/program_run.hpp"
 #include "orvalt/testing/temp_dir.hpp"
 
 namespace orvalt::visual {
 namespace {
 
-int run_ferrimond(const std::string& arguments) {
-  const std::string command = "'" + (orvalt::testing::program_dir() / "ferrimond").string() + "' " +
-                              arguments + " > /dev/null 2>&1";
-  const int raw = std::system(command.c_str());
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+int run_ferrimond(const std::filesystem::path& input, const std::filesystem::path& output_dir) {
+  return orvalt::testing::run_program(
+             "ferrimond", {"--input", input.string(), "--output_dir", output_dir.string()})
+      .status;
 }
 
 TEST(FerrimondProgramTest, PlotsTheNamedFileIntoTheNamedFolder) {
@@ -25,21 +21,15 @@ TEST(FerrimondProgramTest, PlotsTheNamedFileIntoTheNamedFolder) {
   std::vector<calibration::PoseRow> rows(30);
   for (std::size_t i = 0; i < rows.size(); ++i) rows[i].tx = 0.02 * static_cast<double>(i);
   calibration::Utils::save_pose_set_to_csv(rows, dir / "poses.csv");
-  EXPECT_EQ(run_ferrimond("--input '" + (dir / "poses.csv").string() + "' --output_dir '" +
-                          (dir / "plots").string() + "'"),
-            0);
+  EXPECT_EQ(run_ferrimond(dir / "poses.csv", dir / "plots"), 0);
   EXPECT_TRUE(std::filesystem::exists(dir / "plots" / "robot_transform_2D.png"));
   EXPECT_TRUE(std::filesystem::exists(dir / "plots" / "robot_transform_axis.png"));
 }
 
 TEST(FerrimondProgramTest, MissingInputOrFolderParentFails) {
   orvalt::testing::TempDir dir;
-  EXPECT_EQ(run_ferrimond("--input '" + (dir / "absent.csv").string() + "' --output_dir '" +
-                          (dir / "plots").string() + "'"),
-            1);
-  EXPECT_EQ(run_ferrimond("--input '" + (dir / "absent.csv").string() + "' --output_dir '" +
-                          (dir / "a" / "b").string() + "'"),
-            1);
+  EXPECT_EQ(run_ferrimond(dir / "absent.csv", dir / "plots"), 1);
+  EXPECT_EQ(run_ferrimond(dir / "absent.csv", dir / "a" / "b"), 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "a"));
 }
 
