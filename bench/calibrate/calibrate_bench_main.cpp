@@ -28,8 +28,6 @@
 #include "orvalt/common/argument_parser.hpp"
 #include "orvalt/common/logger.hpp"
 #include "orvalt/simulation/ground_truth.hpp"
-#include "orvalt/simulation/recording_writer.hpp"
-#include "orvalt/simulation/simulation.hpp"
 
 namespace {
 
@@ -170,18 +168,25 @@ void print_figures(const std::string& title, const ModeFigures& figures) {
   }
 }
 
-// Simulates `duration` seconds at the default rates into `datasets`/recording.
-orvalt::simulation::GroundTruth simulate(const fs::path& datasets, double duration) {
+// Simulates `duration` seconds at the default rates into `datasets`/recording, in a child
+// process, so that the simulation's memory does not stay with this one and its children.
+orvalt::simulation::GroundTruth simulate(const fs::path& datasets, double duration,
+                                         const fs::path& scratch) {
   fs::remove_all(datasets);
   fs::create_directories(datasets);
-  orvalt::simulation::SimulationOptions options;
-  options.output = (datasets / "recording").string();
-  options.duration = duration;
-  fmt::print("Simulating {:.0f} s at the default rates into {} ...\n", duration, options.output);
+  const fs::path recording = datasets / "recording";
+  fmt::print("Simulating {:.0f} s at the default rates into {} ...\n", duration,
+             recording.string());
   std::fflush(stdout);
-  const orvalt::simulation::Simulation simulation(options);
-  orvalt::simulation::write_recording(simulation);
-  return orvalt::simulation::read_ground_truth(options.output);
+  const ProgramRun simulated =
+      run_program(own_directory() / "simulate_recording",
+                  {"--output", recording.string(), "--duration", fmt::format("{}", duration)},
+                  scratch / "simulate_recording.log");
+  if (simulated.status != 0) {
+    throw std::runtime_error("simulate_recording failed (status " +
+                             std::to_string(simulated.status) + "), see its log");
+  }
+  return orvalt::simulation::read_ground_truth(recording.string());
 }
 
 const char* verdict(bool met) { return met ? "met" : "NOT met"; }
@@ -213,7 +218,7 @@ int main(int argc, char** argv) {
     ScratchDir scratch(work_dir, "orvalt_bench_calibrate");
     const fs::path datasets = scratch.path() / "datasets";
     const fs::path output = scratch.path() / "output";
-    const auto truth = simulate(datasets, duration);
+    const auto truth = simulate(datasets, duration, scratch.path());
     const ModeFigures quiet = measure_varnholt(datasets, output, scratch.path(), {"--debug", ""},
                                                runs, truth.extrinsic_matrix);
     const ModeFigures standard =
@@ -223,7 +228,7 @@ int main(int argc, char** argv) {
                                                run_dir / "QuillonNode_quillon_depth");
     std::optional<ModeFigures> longer;
     if (long_duration > 0) {
-      const auto long_truth = simulate(datasets, long_duration);
+      const auto long_truth = simulate(datasets, long_duration, scratch.path());
       longer =
           measure_varnholt(datasets, output, scratch.path(), {}, 1, long_truth.extrinsic_matrix);
     }
