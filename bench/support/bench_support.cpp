@@ -58,6 +58,10 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
   command.arguments = {program.string()};
   command.arguments.insert(command.arguments.end(), args.begin(), args.end());
   command.output = log;
+  // The child runs in this process's memory until it execs, and exec hands the peak of that
+  // memory on as the child's own: without the reset, the child's peak would be this
+  // process's, from images it held long before.
+  reset_peak_resident_bytes();
   const auto start = Clock::now();
   const common::ChildExit exit = common::run_child(command);
   ProgramRun run;

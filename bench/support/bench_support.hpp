@@ -30,7 +30,8 @@ double peak_resident_bytes();
 void reset_peak_resident_bytes();
 
 // A finished child process: exit status (128 + the signal number when one ended it), wall and
-// processor (user and system) seconds, peak resident bytes.
+// processor (user and system) seconds, peak resident bytes (at least what this process held
+// when it started the child).
 struct ProgramRun {
   int status = -1;
   double wall_seconds = 0;

@@ -57,14 +57,24 @@ MappedFile::~MappedFile() {
 }
 
 void MappedFile::populate(std::size_t offset, std::size_t size) const {
+#ifdef MADV_POPULATE_READ
+  // Older kernels refuse the advice; the pages then fault in as they are read.
+  advise(offset, size, MADV_POPULATE_READ);
+#endif
+}
+
+void MappedFile::release(std::size_t offset, std::size_t size) const {
+  // The mapping is read-only and never written, so dropping pages loses nothing, even pages a
+  // neighbouring range still reads.
+  advise(offset, size, MADV_DONTNEED);
+}
+
+void MappedFile::advise(std::size_t offset, std::size_t size, int advice) const {
   if (data_ == nullptr || offset >= size_) return;
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   const std::size_t start = offset / page * page;
   const std::size_t end = offset + std::min(size, size_ - offset);
-#ifdef MADV_POPULATE_READ
-  // Older kernels refuse the advice; the pages then fault in as they are read.
-  ::madvise(const_cast<std::uint8_t*>(data_) + start, end - start, MADV_POPULATE_READ);
-#endif
+  ::madvise(const_cast<std::uint8_t*>(data_) + start, end - start, advice);
 }
 
 }  // namespace orvalt::ros2

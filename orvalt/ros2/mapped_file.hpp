@@ -22,8 +22,15 @@ class MappedFile {
   // Maps the pages of [offset, offset + size) in one call, reading them from disk if needed,
   // which costs far less than faulting them in one by one.
   void populate(std::size_t offset, std::size_t size) const;
+  // Drops the pages of [offset, offset + size) from this process's resident memory, so that a
+  // reader walking a large file keeps only what it still uses; the bytes stay valid and are
+  // read again from the page cache when next touched.
+  void release(std::size_t offset, std::size_t size) const;
 
  private:
+  // madvise over the whole pages that hold [offset, offset + size) of the file.
+  void advise(std::size_t offset, std::size_t size, int advice) const;
+
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
 };

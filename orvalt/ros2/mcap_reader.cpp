@@ -67,6 +67,7 @@ struct McapReader::Impl {
                                            mcap::ChunkDecompressor& decompressor) const;
   std::vector<std::uint8_t> take_buffer();
   void recycle(std::vector<std::uint8_t> buffer);
+  void finish(OpenBlock& block);
   std::size_t next_wanted(std::size_t position) const;
   void start_ahead(std::size_t position);
   std::unique_ptr<OpenBlock> take_ahead();
@@ -123,7 +124,7 @@ void McapReader::Impl::restart() {
       // The block would have failed when reached; a new pass meets the error again.
     }
   }
-  for (auto& block : heap) recycle(std::move(block->buffer));
+  for (auto& block : heap) finish(*block);
   heap.clear();
   started = false;
 }
@@ -180,6 +181,14 @@ std::vector<std::uint8_t> McapReader::Impl::take_buffer() {
 
 void McapReader::Impl::recycle(std::vector<std::uint8_t> buffer) {
   if (free_buffers.size() < kPooledBuffers) free_buffers.push_back(std::move(buffer));
+}
+
+// Its mapped bytes leave resident memory, so that a pass over a large file holds only the
+// blocks still open.
+void McapReader::Impl::finish(OpenBlock& block) {
+  const Block& indexed = index.blocks()[block.order];
+  file.release(indexed.offset, indexed.length);
+  recycle(std::move(block.buffer));
 }
 
 // The first position from `position` on whose block the filter wants.
@@ -255,7 +264,7 @@ bool McapReader::Impl::next(StorageMessage& out) {
     pending = next_wanted(pending + 1);
     if (pending < by_start_time.size()) start_ahead(by_start_time[pending]);
     if (open->entries.empty()) {
-      recycle(std::move(open->buffer));
+      finish(*open);
       continue;
     }
     heap.push_back(std::move(open));
@@ -272,7 +281,7 @@ bool McapReader::Impl::next(StorageMessage& out) {
   if (block.next < block.entries.size()) {
     std::push_heap(heap.begin(), heap.end(), later);
   } else {
-    recycle(std::move(block.buffer));
+    finish(block);
     heap.pop_back();
   }
   return true;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "orvalt/common/file_not_found_error.hpp"
+#include "orvalt/ros2/sqlite3_mapped_vfs.hpp"
 #include "orvalt/ros2/storage.hpp"
 
 namespace orvalt::ros2 {
@@ -163,10 +164,10 @@ class Sqlite3Reader final : public StorageReader {
   explicit Sqlite3Reader(const fs::path& file)
       : db_(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
             // immutable: no locks, no -shm/-wal beside the user's file, even for WAL files.
-            "file:" + uri_path(file) + "?mode=ro&immutable=1"),
+            "file:" + uri_path(file) + "?mode=ro&immutable=1&vfs=" + mapped_read_vfs()),
         file_size_(fs::file_size(file)) {
-    // The file is untrusted input: no schema-defined code, strict corruption checks, and the
-    // whole file mapped for reading since it never changes.
+    // The file is untrusted input: no schema-defined code, strict corruption checks. Pages are
+    // read from a mapping of the file (it never changes) whose pages do not stay resident.
     // SQLite refuses a whole file that is shorter than its header states, unless the schema is
     // writable; the connection being read-only keeps that harmless. The pages before the cut
     // then read, and one past it is reported as corrupt where a query needs it.

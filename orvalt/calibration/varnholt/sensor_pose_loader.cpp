@@ -142,7 +142,7 @@ std::vector<ImageResult> run_image_tasks(const std::vector<ImageTask>& tasks, in
 }
 
 int default_worker_count() {
-  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
 ImageCounts count_images(const std::vector<ImageResult>& results) {

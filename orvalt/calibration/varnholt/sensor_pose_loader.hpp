@@ -76,7 +76,7 @@ ImageResult process_image_worker(const ImageTask& task);
 // Runs process_image_worker over all tasks on `workers` threads; results in task order.
 std::vector<ImageResult> run_image_tasks(const std::vector<ImageTask>& tasks, int workers);
 
-// Processors minus one for the main thread, at least one.
+// One worker per processor, at least one: the main thread only waits while they detect.
 int default_worker_count();
 
 ImageCounts count_images(const std::vector<ImageResult>& results);

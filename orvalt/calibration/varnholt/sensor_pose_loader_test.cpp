@@ -1,7 +1,10 @@
 #include "orvalt/calibration/varnholt/sensor_pose_loader.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -213,9 +216,62 @@ TEST(FramesByTimestampTest, OrderedAndTheLaterDuplicateWins) {
   EXPECT_EQ(frames.at(30).color_path, "c");
 }
 
-TEST(WorkerCountTest, LeavesOneProcessorAndNeverGoesBelowOne) {
-  EXPECT_GE(default_worker_count(), 1);
-  EXPECT_GE(static_cast<int>(std::thread::hardware_concurrency()), default_worker_count());
+// Views of the board under different perspectives and blur, so that corners land at
+// sub-pixel positions a worker could round differently if it shared state with another.
+TEST_F(ImageTaskTest, DetectionsAndDrawingsDoNotDependOnTheWorkerCount) {
+  const cv::Mat board = board_image();
+  const cv::Point2f corners[] = {{0, 0},
+                                 {static_cast<float>(board.cols), 0},
+                                 {static_cast<float>(board.cols), static_cast<float>(board.rows)},
+                                 {0, static_cast<float>(board.rows)}};
+  for (int view = 0; view < 8; ++view) {
+    const float skew = 9.0f * static_cast<float>(view);
+    const cv::Point2f warped[] = {corners[0] + cv::Point2f(skew, 0.5f * skew),
+                                  corners[1] - cv::Point2f(0.3f * skew, -skew),
+                                  corners[2] - cv::Point2f(skew, 0.7f * skew),
+                                  corners[3] + cv::Point2f(0.4f * skew, -0.2f * skew)};
+    cv::Mat image;
+    cv::warpPerspective(board, image, cv::getPerspectiveTransform(corners, warped), board.size(),
+                        cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(255, 255, 255));
+    cv::GaussianBlur(image, image, cv::Size(3, 3), 0.4 + 0.1 * view);
+    write_pair(std::to_string(200 + view) + "." + kPose + ".png", image);
+  }
+  const auto all = tasks();
+  const auto drawings = [&] {
+    std::map<std::string, std::string> bytes;
+    for (const auto& entry : fs::directory_iterator(dir_ / "visual")) {
+      std::ifstream file(entry.path(), std::ios::binary);
+      bytes[entry.path().filename().string()].assign(std::istreambuf_iterator<char>(file), {});
+    }
+    return bytes;
+  };
+  const auto one_worker = run_image_tasks(all, 1);
+  const auto drawn_by_one = drawings();
+  ASSERT_EQ(drawn_by_one.size(), all.size());
+  for (int workers : {2, 3, 8}) {
+    fs::remove_all(dir_ / "visual");
+    fs::create_directories(dir_ / "visual");
+    const auto results = run_image_tasks(all, workers);
+    ASSERT_EQ(results.size(), one_worker.size());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      SCOPED_TRACE(all[i].color_name + " on " + std::to_string(workers) + " workers");
+      EXPECT_EQ(results[i].outcome, one_worker[i].outcome);
+      ASSERT_TRUE(results[i].frame && one_worker[i].frame);
+      const apriltag::TagMap& tags = results[i].frame->second.corner_dict;
+      const apriltag::TagMap& expected = one_worker[i].frame->second.corner_dict;
+      ASSERT_EQ(tags.size(), expected.size());
+      for (std::size_t tag = 0; tag < tags.size(); ++tag) {
+        EXPECT_EQ(tags[tag].first, expected[tag].first);
+        EXPECT_EQ(tags[tag].second, expected[tag].second);
+      }
+    }
+    EXPECT_EQ(drawings(), drawn_by_one);
+  }
+}
+
+TEST(WorkerCountTest, OneWorkerPerProcessor) {
+  EXPECT_EQ(default_worker_count(),
+            std::max(1, static_cast<int>(std::thread::hardware_concurrency())));
 }
 
 }  // namespace
