@@ -391,13 +391,9 @@ void BagParser::_process_sensor_msg(const SensorMessage& msg, const std::string&
 }
 
 void BagParser::write_odom_pose_csv() const {
-  std::vector<calibration::PoseRow> rows;
-  rows.reserve(odom_pose_info_.size());
-  for (const auto& pose : odom_pose_info_) {
-    rows.push_back({pose.timestamp, pose.tx, pose.ty, pose.tz, pose.qx, pose.qy, pose.qz, pose.qw});
-  }
   try {
-    calibration::Utils::save_pose_set_to_csv(rows, save_dir_ / "odom_pose.csv");
+    calibration::Utils::save_pose_set_to_csv({odom_pose_info_.begin(), odom_pose_info_.end()},
+                                             save_dir_ / "odom_pose.csv");
   } catch (const std::runtime_error& error) {
     throw ExportError(error.what());
   }

@@ -192,7 +192,7 @@ class BagParser {
   int save_point_cloud_frame_num() const { return save_point_cloud_frame_num_; }
   bool camera_info_already_parsed() const { return camera_info_already_parsed_; }
   const std::optional<CameraInfoRecord>& camera_info() const { return camera_info_; }
-  const std::set<OdomPose>& odom_pose_info() const { return odom_pose_info_; }
+  const std::set<calibration::PoseRow>& odom_pose_info() const { return odom_pose_info_; }
   const std::set<std::string>& prepross_topic_list() const { return prepross_topic_list_; }
   const std::map<std::string, std::filesystem::path>& topic_save_dir() const {
     return topic_save_dir_;
@@ -221,7 +221,7 @@ class BagParser {
   int parser_sensor_data_num_ = 0;
   int valid_sensor_data_num_ = 0;
   bool camera_info_already_parsed_ = false;
-  std::set<OdomPose> odom_pose_info_;
+  std::set<calibration::PoseRow> odom_pose_info_;
   std::filesystem::path save_dir_;
   std::map<std::string, std::filesystem::path> topic_save_dir_;
   TransformManager tf_mgr_;

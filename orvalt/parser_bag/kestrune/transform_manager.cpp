@@ -187,7 +187,7 @@ std::optional<OdomInfo> TransformManager::get_odom_info(const ros2::builtin_inte
   const auto& t = transform->transform.translation;
   const auto& q = transform->transform.rotation;
   OdomInfo info;
-  info.odom_pose = {stamp.nanoseconds(), t.x, t.y, t.z, q.w, q.x, q.y, q.z};
+  info.odom_pose = {stamp.nanoseconds(), t.x, t.y, t.z, q.x, q.y, q.z, q.w};
   info.odom_info = std::to_string(info.odom_pose.timestamp) + ".";
   for (const double value : {t.x, t.y, t.z, q.w, q.x, q.y}) {
     info.odom_info += format_fixed6(value) + "_";

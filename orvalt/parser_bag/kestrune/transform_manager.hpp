@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "orvalt/calibration/utils/utils.hpp"
 #include "orvalt/ros2/messages.hpp"
 
 namespace tf2 {
@@ -17,22 +18,11 @@ class BufferCore;
 
 namespace orvalt::parser_bag {
 
-// The odometry pose of a message: its stamp (ns) and the looked-up transform as the buffer
-// returned it, quaternion scalar first.
-struct OdomPose {
-  std::int64_t timestamp = 0;
-  double tx = 0, ty = 0, tz = 0;
-  double qw = 1, qx = 0, qy = 0, qz = 0;
-  auto key() const { return std::tie(timestamp, tx, ty, tz, qw, qx, qy, qz); }
-  bool operator<(const OdomPose& other) const { return key() < other.key(); }
-  bool operator==(const OdomPose& other) const { return key() == other.key(); }
-};
-
 // A found pose and its file stem `odom_info`:
 // "<stamp ns>.<tx>_<ty>_<tz>_<qw>_<qx>_<qy>_<qz>", every number as printf "%.6f" writes it.
 struct OdomInfo {
   std::string odom_info;
-  OdomPose odom_pose;
+  calibration::PoseRow odom_pose;  // the message's stamp (ns) and the looked-up transform
 };
 
 // printf "%.6f" of `value`: fixed point, no exponent, "-" also for negative zero.
