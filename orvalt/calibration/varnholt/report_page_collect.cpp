@@ -187,17 +187,12 @@ void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
   if (!minimization.success) {
     page.caveats.push_back("The minimiser stopped without converging: " + minimization.message);
   }
-  if (report.refinement) {
-    page.refinement = page_refinement(*report.refinement);
-    const auto& optimizer = report.observability.parameters;
-    for (std::size_t i = 0; i < optimizer.size() && i < 6; ++i) {
-      page.refinement->optimizer_sigma[static_cast<Eigen::Index>(i)] =
-          optimizer[i].sigma.value_or(std::nan(""));
-    }
-  }
+  if (report.refinement)
+    page.refinement = page_refinement(*report.refinement, report.observability);
 }
 
-PageRefinement page_refinement(const BoardRefinementRecord& record) {
+PageRefinement page_refinement(const BoardRefinementRecord& record,
+                               const ObservabilityReport& optimizer) {
   const RefinementResult& result = record.result;
   PageRefinement page;
   page.success = result.success;
@@ -214,6 +209,10 @@ PageRefinement page_refinement(const BoardRefinementRecord& record) {
   page.frame_rms_px = result.frame_rms_px;
   page.optimizer_vec6 = record.optimizer_vec6;
   page.optimizer_sigma.setConstant(std::nan(""));
+  for (std::size_t i = 0; i < optimizer.parameters.size() && i < 6; ++i) {
+    page.optimizer_sigma[static_cast<Eigen::Index>(i)] =
+        optimizer.parameters[i].sigma.value_or(std::nan(""));
+  }
   return page;
 }
 

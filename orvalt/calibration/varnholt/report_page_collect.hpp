@@ -47,7 +47,9 @@ std::vector<std::pair<std::string, std::string>> page_settings(const RunSettings
 void add_result_to_page(ReportPageInput& page, const Vector6d& vec6,
                         const CalibrationReport& report, const RunSettings& settings);
 
-// The board refinement as the page shows it.
-PageRefinement page_refinement(const BoardRefinementRecord& record);
+// The board refinement as the page shows it, beside the optimizer's result and its 1-sigmas
+// (`optimizer`: what the optimizer's run determined).
+PageRefinement page_refinement(const BoardRefinementRecord& record,
+                               const ObservabilityReport& optimizer);
 
 }  // namespace orvalt::calibration
