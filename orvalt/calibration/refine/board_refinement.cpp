@@ -22,18 +22,35 @@ namespace residuals = refine_residuals;
 
 // The weak priors: far wider than any mounting error, so they only matter where the data say
 // nothing.
-constexpr double kPriorRotationSigma = 1.0;     // radians
-constexpr double kPriorTranslationSigma = 1.0;  // metres
-constexpr double kPriorTimeOffsetSigma = 1.0;   // seconds
-// A parameter counts as determined when the data shrink its uncertainty below a tenth of the
-// prior's.
-constexpr double kDeterminedShare = 0.1;
+constexpr double kPriorRotationSigma = 1.0;       // radians
+constexpr double kPriorTranslationSigma = 1.0;    // metres
+constexpr double kPriorTimeOffsetSigma = 1.0;     // seconds
+constexpr double kPriorOdometryScaleSigma = 1.0;  // relative error of distance or turn
+// Wheel odometry misjudges distance by a few percent at worst; a larger disagreement with the
+// board's metric view means the tag size (or the odometry) is wrong.
+constexpr double kMaxOdometryDistanceError = 0.1;
+// A parameter counts as determined when its 1-sigma is below these: a result less certain
+// than that would be a guess beside what the refinement is for, and the optimizer's value
+// should stand instead. Gentle arcs leave x and y at 5 to 15 mm, a drive with turns at 1 to
+// 2 mm. The yaw's 1-sigma leans on the cautious odometry model (0.2 to 2 degrees where the
+// errors are a tenth of that), so only a yaw as loose as turning in place leaves it counts as
+// undetermined.
+constexpr double kDeterminedRotationSigma = 5.0 * M_PI / 180.0;  // radians
+constexpr double kDeterminedTranslationSigma = 0.003;            // metres
+constexpr double kDeterminedTimeOffsetSigma = 0.01;              // seconds
 // Odometry noise of a frame step in which the robot barely moves: keeps the step's weight
 // finite and lets the refinement absorb encoder quantisation.
 constexpr double kStepSigmaFloorM = 2e-4;
 constexpr double kStepSigmaFloorRad = 2e-4;
 // Fewer inlier corners than this share means the corners do not describe one static board.
 constexpr double kMinInlierShare = 0.5;
+// Re-weighting rounds by the noise each kind of residual showed; they stop early once no
+// kind's level moves by more than kSettledVarianceChange.
+constexpr int kMaxVarianceRounds = 4;
+constexpr double kSettledVarianceChange = 0.1;
+// Bounds of a variance factor: exact data must not make a weight infinite.
+constexpr double kMinVarianceFactor = 1e-6;
+constexpr double kMaxVarianceFactor = 1e6;
 
 double seconds_between(std::int64_t from_ns, std::int64_t to_ns) {
   return static_cast<double>(to_ns - from_ns) * 1e-9;
@@ -117,10 +134,44 @@ struct CornerObservation {
   ceres::ResidualBlockId block;
 };
 
+// The residuals of one kind (corners, floor, odometry). Their stated noise is a guess; the
+// group's variance factor says how much larger (or smaller) the residuals showed it to be, and
+// the shared loss divides the group's cost by it, so that each kind weighs by its real noise.
+struct ResidualGroup {
+  // `robust_scale`: the Cauchy loss's scale in stated sigmas; 0 for plain least squares.
+  explicit ResidualGroup(double robust_scale = 0.0)
+      : robust_scale(robust_scale),
+        loss(std::make_unique<ceres::LossFunctionWrapper>(scaled(1.0), ceres::TAKE_OWNERSHIP)) {}
+
+  // The group's loss for a variance factor: the cost is divided by the factor, and a robust
+  // loss's scale grows with the noise, so that an outlier's pull stays the same however
+  // precise the good residuals turn out to be.
+  ceres::LossFunction* scaled(double factor) const {
+    ceres::LossFunction* robust =
+        robust_scale > 0.0 ? new ceres::CauchyLoss(robust_scale * std::sqrt(factor)) : nullptr;
+    return new ceres::ScaledLoss(robust, 1.0 / factor, ceres::TAKE_OWNERSHIP);
+  }
+
+  double robust_scale;
+  std::unique_ptr<ceres::LossFunctionWrapper> loss;  // shared by the group's blocks
+  std::vector<ceres::ResidualBlockId> blocks;
+  double variance_factor = 1.0;
+};
+
+ceres::Problem::Options problem_options() {
+  ceres::Problem::Options options;
+  options.loss_function_ownership = ceres::DO_NOT_TAKE_OWNERSHIP;  // the groups own them
+  return options;
+}
+
 class BoardRefinement {
  public:
   BoardRefinement(const RefinementInput& input, const RefinementOptions& options)
-      : input_(input), options_(options), frames_(input.frames) {
+      : input_(input),
+        options_(options),
+        frames_(input.frames),
+        corner_group_(options.robust_loss_scale_px / options.pixel_sigma),
+        problem_(problem_options()) {
     std::sort(frames_.begin(), frames_.end(),
               [](const auto& a, const auto& b) { return a.image_stamp_ns < b.image_stamp_ns; });
     for (std::size_t k = 1; k < frames_.size(); ++k) {
@@ -146,6 +197,9 @@ class BoardRefinement {
     build_problem();
 
     ceres::Solver::Summary summary = solve();
+    for (int round = 0; round < kMaxVarianceRounds && reweight_by_residuals(); ++round) {
+      summary = solve();
+    }
     std::optional<Eigen::Matrix<double, 7, 7>> covariance = covariance_of_extrinsic();
     if (covariance && hold_undetermined(*covariance)) {
       summary = solve();
@@ -158,7 +212,8 @@ class BoardRefinement {
     result.vec6 = vec6_;
     result.extrinsic = TransformUtils::vector6_to_transform_matrix(vec6_);
     result.time_offset_s = time_offset_;
-    report_sigmas(covariance, summary, result);
+    report_sigmas(covariance, result);
+    report_noise(result);
     report_reprojection(result);
     judge(result);
     return result;
@@ -167,8 +222,14 @@ class BoardRefinement {
  private:
   std::vector<OdometrySample> odometry_samples() const {
     std::map<std::int64_t, PlanarPose> by_stamp;
-    for (const RefinementFrame& frame : frames_) {
-      by_stamp.emplace(frame.odometry_stamp_ns, frame.base_in_odom);
+    if (input_.odometry.size() >= 2) {
+      for (const StampedPlanarPose& sample : input_.odometry) {
+        by_stamp.emplace(sample.stamp_ns, sample.pose);
+      }
+    } else {
+      for (const RefinementFrame& frame : frames_) {
+        by_stamp.emplace(frame.odometry_stamp_ns, frame.base_in_odom);
+      }
     }
     std::vector<OdometrySample> samples;
     for (const auto& [stamp, pose] : by_stamp) {
@@ -206,10 +267,10 @@ class BoardRefinement {
     problem_.AddParameterBlock(vec6_.data(), 6);
     problem_.AddParameterBlock(&time_offset_, 1);
     if (!options_.estimate_time_offset) problem_.SetParameterBlockConstant(&time_offset_);
+    problem_.AddParameterBlock(odometry_scale_errors_.data(), 2);
 
     const auto corners = corners_in_tag(input_.tag_size_m);
     const common::CameraIntrinsics& intrinsics = input_.intrinsics;
-    const double loss_scale = options_.robust_loss_scale_px / options_.pixel_sigma;
     for (std::size_t k = 0; k < frames_.size(); ++k) {
       problem_.AddParameterBlock(base_poses_[k].data(), 3);
       for (const auto& [id, pixels] : frames_[k].tags) {
@@ -221,9 +282,10 @@ class BoardRefinement {
                                                 Eigen::Vector2d(pixels(c, 0), pixels(c, 1)),
                                                 options_.pixel_sigma});
           const ceres::ResidualBlockId block =
-              problem_.AddResidualBlock(cost, new ceres::CauchyLoss(loss_scale), vec6_.data(),
+              problem_.AddResidualBlock(cost, corner_group_.loss.get(), vec6_.data(),
                                         base_poses_[k].data(), tag->second.data());
           corners_.push_back({k, block});
+          corner_group_.blocks.push_back(block);
         }
       }
     }
@@ -233,17 +295,19 @@ class BoardRefinement {
     for (std::size_t k = 0; k + 1 < frames_.size(); ++k) {
       auto* functor = new residuals::OdometryBetween{track_.get(), frame_time(k), frame_time(k + 1),
                                                      step_sigma(k)};
-      problem_.AddResidualBlock(
-          new ceres::AutoDiffCostFunction<residuals::OdometryBetween, 3, 3, 3, 1>(functor), nullptr,
-          base_poses_[k].data(), base_poses_[k + 1].data(), &time_offset_);
+      odometry_blocks_.push_back(problem_.AddResidualBlock(
+          new ceres::AutoDiffCostFunction<residuals::OdometryBetween, 3, 3, 3, 1, 2>(functor),
+          nullptr, base_poses_[k].data(), base_poses_[k + 1].data(), &time_offset_,
+          odometry_scale_errors_.data()));
     }
 
     for (const Points3d& cloud : input_.floor_points) {
       if (cloud.rows() < 3) continue;
-      problem_.AddResidualBlock(
+      floor_group_.blocks.push_back(problem_.AddResidualBlock(
           new ceres::AutoDiffCostFunction<residuals::FloorHeights, 4, 6>(
               new residuals::FloorHeights{floor_root(cloud, options_.floor_sigma_m)}),
-          nullptr, vec6_.data());
+          floor_group_.loss.get(), vec6_.data()));
+      floor_point_count_ += static_cast<int>(cloud.rows());
     }
 
     Vector6d prior_sigma;
@@ -257,6 +321,11 @@ class BoardRefinement {
             new residuals::WeakPrior<1>{Eigen::Matrix<double, 1, 1>(time_offset_),
                                         Eigen::Matrix<double, 1, 1>(kPriorTimeOffsetSigma)}),
         nullptr, &time_offset_);
+    // A drive without turns says nothing about the turn's error.
+    problem_.AddResidualBlock(
+        new ceres::AutoDiffCostFunction<residuals::WeakPrior<2>, 2, 2>(new residuals::WeakPrior<2>{
+            Eigen::Vector2d::Zero(), Eigen::Vector2d::Constant(kPriorOdometryScaleSigma)}),
+        nullptr, odometry_scale_errors_.data());
   }
 
   // Odometry noise grows as a random walk with the distance driven and the angle turned, so a
@@ -272,6 +341,64 @@ class BoardRefinement {
                                  std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance +
                                  std::pow(kStepSigmaFloorRad, 2));
     return {translation, translation, yaw};
+  }
+
+  // Sum of the squared whitened residuals of some blocks, before any loss.
+  double squared_sum(const std::vector<ceres::ResidualBlockId>& blocks) const {
+    double sum = 0.0;
+    double residual[4];
+    for (const ceres::ResidualBlockId block : blocks) {
+      problem_.EvaluateResidualBlock(block, false, nullptr, residual, nullptr);
+      const int size = problem_.GetCostFunctionForResidualBlock(block)->num_residuals();
+      for (int i = 0; i < size; ++i) sum += residual[i] * residual[i];
+    }
+    return sum;
+  }
+
+  // The corners' variance factor, from the median of their squared whitened coordinates (that
+  // of a unit normal's square is 0.4549), so that outliers cannot inflate the noise every good
+  // corner is weighted by. The redundancy leaves out the unknowns that the corners alone
+  // determine: the tags' poses and all frame poses but the fixed first.
+  double corner_variance_factor() const {
+    std::vector<double> squared;
+    squared.reserve(2 * corner_group_.blocks.size());
+    double residual[2];
+    for (const ceres::ResidualBlockId block : corner_group_.blocks) {
+      problem_.EvaluateResidualBlock(block, false, nullptr, residual, nullptr);
+      squared.push_back(residual[0] * residual[0]);
+      squared.push_back(residual[1] * residual[1]);
+    }
+    const auto middle = squared.begin() + static_cast<std::ptrdiff_t>(squared.size() / 2);
+    std::nth_element(squared.begin(), middle, squared.end());
+    constexpr double kMedianOfChiSquare1 = 0.4549;
+    const double observations = static_cast<double>(squared.size());
+    const double unknowns = 6.0 * tag_poses_.size() + 3.0 * (frames_.size() - 1);
+    return *middle / kMedianOfChiSquare1 * observations / std::max(1.0, observations - unknowns);
+  }
+
+  // Variance component estimation for the corners and the floor, whose residuals far
+  // outnumber the unknowns they fix: each kind's factor is its whitened sum of squares over its
+  // redundancy, and its loss then divides by it. The odometry keeps its stated noise model: its
+  // residuals are as many as the frame poses they hold, so their size says little about the
+  // odometry's noise. True while some factor still moved, so that the problem must be solved
+  // again.
+  bool reweight_by_residuals() {
+    bool moved = set_variance_factor(corner_group_, corner_variance_factor());
+    if (!floor_group_.blocks.empty()) {
+      // Each cloud's few residuals stand for all its points; three of their unknowns (the
+      // floor's tilt and height) are the floor's own.
+      moved |= set_variance_factor(
+          floor_group_, squared_sum(floor_group_.blocks) / std::max(1.0, floor_point_count_ - 3.0));
+    }
+    return moved;
+  }
+
+  static bool set_variance_factor(ResidualGroup& group, double factor) {
+    factor = std::clamp(factor, kMinVarianceFactor, kMaxVarianceFactor);
+    const bool moved = std::abs(factor / group.variance_factor - 1.0) > kSettledVarianceChange;
+    group.variance_factor = factor;
+    group.loss->Reset(group.scaled(factor), ceres::TAKE_OWNERSHIP);
+    return moved;
   }
 
   ceres::Solver::Summary solve() {
@@ -313,10 +440,10 @@ class BoardRefinement {
     return result;
   }
 
-  static Eigen::Matrix<double, 7, 1> prior_sigmas() {
+  static Eigen::Matrix<double, 7, 1> determined_sigmas() {
     Eigen::Matrix<double, 7, 1> sigma;
-    sigma << Eigen::Vector3d::Constant(kPriorRotationSigma),
-        Eigen::Vector3d::Constant(kPriorTranslationSigma), kPriorTimeOffsetSigma;
+    sigma << Eigen::Vector3d::Constant(kDeterminedRotationSigma),
+        Eigen::Vector3d::Constant(kDeterminedTranslationSigma), kDeterminedTimeOffsetSigma;
     return sigma;
   }
 
@@ -325,16 +452,16 @@ class BoardRefinement {
   // something changed and the problem must be solved again.
   bool hold_undetermined(const Eigen::Matrix<double, 7, 7>& covariance) {
     const Eigen::Matrix<double, 7, 1> share =
-        covariance.diagonal().cwiseMax(0.0).cwiseSqrt().cwiseQuotient(prior_sigmas());
+        covariance.diagonal().cwiseMax(0.0).cwiseSqrt().cwiseQuotient(determined_sigmas());
     std::vector<int> held;
     for (int i = 0; i < 6; ++i) {
-      determined_[i] = share(i) < kDeterminedShare;
+      determined_[i] = share(i) < 1.0;
       if (!determined_[i]) {
         held.push_back(i);
         vec6_(i) = input_.initial_vec6(i);
       }
     }
-    determined_[6] = options_.estimate_time_offset && share(6) < kDeterminedShare;
+    determined_[6] = options_.estimate_time_offset && share(6) < 1.0;
     bool changed = !held.empty();
     if (changed) {
       problem_.SetManifold(vec6_.data(), new ceres::SubsetManifold(6, held));
@@ -347,26 +474,31 @@ class BoardRefinement {
     return changed;
   }
 
+  // Every kind of residual is weighted by the noise it showed by now, so the covariance needs
+  // no further scaling.
   void report_sigmas(const std::optional<Eigen::Matrix<double, 7, 7>>& covariance,
-                     const ceres::Solver::Summary& summary, RefinementResult& result) const {
+                     RefinementResult& result) const {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (!covariance) {
       result.vec6_sigma.setConstant(nan);
       result.time_offset_sigma_s = nan;
       return;
     }
-    // The stated noise levels are guesses; the residuals left over say how large the noise
-    // really was, so the sigmas are scaled by the posterior variance of unit weight.
-    const int redundancy = summary.num_residuals_reduced - summary.num_effective_parameters_reduced;
-    const double unit_variance = redundancy > 0 ? 2.0 * summary.final_cost / redundancy : nan;
-    const Eigen::Matrix<double, 7, 1> sigma =
-        (covariance->diagonal().cwiseMax(0.0) * unit_variance).cwiseSqrt();
+    const Eigen::Matrix<double, 7, 1> sigma = covariance->diagonal().cwiseMax(0.0).cwiseSqrt();
     for (int i = 0; i < 6; ++i) {
       result.vec6_determined[i] = determined_[i];
       result.vec6_sigma(i) = determined_[i] ? sigma(i) : nan;
     }
     result.time_offset_determined = determined_[6];
     result.time_offset_sigma_s = determined_[6] ? sigma(6) : nan;
+  }
+
+  void report_noise(RefinementResult& result) const {
+    result.corner_noise_px = options_.pixel_sigma * std::sqrt(corner_group_.variance_factor);
+    result.floor_noise_m = floor_group_.blocks.empty()
+                               ? 0.0
+                               : options_.floor_sigma_m * std::sqrt(floor_group_.variance_factor);
+    result.odometry_scale_errors = odometry_scale_errors_;
   }
 
   void report_reprojection(RefinementResult& result) const {
@@ -413,6 +545,11 @@ class BoardRefinement {
     } else if (result.reprojection_rms_px > options_.max_rms_px) {
       result.failure_reason = fmt::format("reprojection RMS {:.3f} px exceeds {:.3f} px",
                                           result.reprojection_rms_px, options_.max_rms_px);
+    } else if (std::abs(result.odometry_scale_errors(0)) > kMaxOdometryDistanceError) {
+      result.failure_reason = fmt::format(
+          "the odometry's distances are {:+.1f} % off the board's (at most {:.0f} % is "
+          "plausible): is the tag size right?",
+          100.0 * result.odometry_scale_errors(0), 100.0 * kMaxOdometryDistanceError);
     }
     result.success = result.failure_reason.empty();
   }
@@ -425,9 +562,16 @@ class BoardRefinement {
 
   Vector6d vec6_;
   double time_offset_ = 0.0;
-  std::vector<Eigen::Vector3d> base_poses_;  // x, y, yaw per frame
-  std::map<int, Vector6d> tag_poses_;        // angle-axis, translation: odom_from_tag
+  Eigen::Vector2d odometry_scale_errors_ = Eigen::Vector2d::Zero();  // of distance, of turn
+  std::vector<Eigen::Vector3d> base_poses_;                          // x, y, yaw per frame
+  std::map<int, Vector6d> tag_poses_;  // angle-axis, translation: odom_from_tag
   std::array<bool, 7> determined_{true, true, true, true, true, true, true};  // last: offset
+
+  // Declared before the problem, whose blocks use their losses.
+  ResidualGroup corner_group_;
+  ResidualGroup floor_group_;
+  std::vector<ceres::ResidualBlockId> odometry_blocks_;
+  int floor_point_count_ = 0;
 
   ceres::Problem problem_;
   std::vector<CornerObservation> corners_;

@@ -23,8 +23,17 @@ struct RefinementFrame {
                                        // top-left (a fifth row, the centre, is ignored)
 };
 
+struct StampedPlanarPose {
+  std::int64_t stamp_ns = 0;
+  PlanarPose pose;
+};
+
 struct RefinementInput {
   std::vector<RefinementFrame> frames;
+  // The odometry at its own rate (wheel odometry publishes at 20 to 100 Hz). Empty: the frames'
+  // poses stand for it, and between frames far apart a curve through them misses the driven
+  // path, which a camera latency makes the refinement sample.
+  std::vector<StampedPlanarPose> odometry;
   common::CameraIntrinsics intrinsics;       // of the rectified colour image
   double tag_size_m = 0;                     // outer black square of every tag
   Vector6d initial_vec6 = Vector6d::Zero();  // camera -> base_footprint, from the optimizer
@@ -32,6 +41,9 @@ struct RefinementInput {
   std::vector<Points3d> floor_points;
 };
 
+// The corner and floor noise below are first guesses: the refinement re-estimates them from the
+// residuals (variance components) and weights by that. The odometry's noise model stands as
+// given, after the odometry's distance and turn scale errors are estimated.
 struct RefinementOptions {
   double pixel_sigma = 0.5;                // corner noise, pixels
   double robust_loss_scale_px = 1.5;       // Cauchy loss: corners beyond this count less and less
@@ -58,8 +70,9 @@ struct RefinementResult {
   Eigen::Matrix4d extrinsic = Eigen::Matrix4d::Identity();
   double time_offset_s = 0.0;  // odometry time = camera stamp + offset (latency: negative)
 
-  // One standard deviation, scaled by the posterior variance of the whitened residuals; NaN
-  // where the recording does not determine the parameter (its starting value is kept then).
+  // One standard deviation from the covariance once every kind of residual is weighted by the
+  // noise it showed; NaN where the recording does not determine the parameter (its starting
+  // value is kept then).
   Vector6d vec6_sigma = Vector6d::Zero();
   double time_offset_sigma_s = 0.0;
   std::array<bool, 6> vec6_determined{};
@@ -70,6 +83,14 @@ struct RefinementResult {
   std::int64_t worst_frame_stamp_ns = 0;
   // (image stamp, RMS over all its corners) of every frame with corners, in frame order.
   std::vector<std::pair<std::int64_t, double>> frame_rms_px;
+  // The noise the residuals showed, by which corners and floor were weighted in the end: the
+  // corners' in pixels, the floor points' heights in metres (0 without floor points).
+  double corner_noise_px = 0.0;
+  double floor_noise_m = 0.0;
+  // Relative errors of the odometry's distance and turn that the board revealed (0.01: it
+  // reports 1 % more than the robot drove or turned).
+  Eigen::Vector2d odometry_scale_errors = Eigen::Vector2d::Zero();
+
   int frames_used = 0;
   int tags_used = 0;
   int corners_used = 0;

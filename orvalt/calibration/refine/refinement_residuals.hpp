@@ -108,8 +108,11 @@ struct FloorHeights {
 };
 
 // The refined motion between two frames against the odometry's motion over the same span,
-// both sampled at the frame stamps moved by the time offset. Parameters: the two planar base
-// poses and the time offset (seconds, added to the camera stamps).
+// both sampled at the frame stamps moved by the time offset. Wheel odometry misjudges distance
+// and turn by nearly constant factors (wheel radius, wheel base), which the board's metric view
+// of the motion reveals; they are unknowns here, so that they do not pass as random noise.
+// Parameters: the two planar base poses, the time offset (seconds, added to the camera stamps)
+// and the odometry's relative errors of distance and turn.
 struct OdometryBetween {
   const OdometryTrack* track;
   double from_time;
@@ -117,13 +120,23 @@ struct OdometryBetween {
   Eigen::Vector3d sigma;  // x, y in metres, yaw in radians
 
   template <typename T>
-  bool operator()(const T* from_pose, const T* to_pose, const T* time_offset, T* residual) const {
+  bool operator()(const T* from_pose, const T* to_pose, const T* time_offset, const T* scale_errors,
+                  T* residual) const {
+    using std::cos;
+    using std::sin;
     T odometry_from[3], odometry_to[3], measured[3], estimated[3], error[3];
     track->pose_at(from_time + time_offset[0], odometry_from);
     track->pose_at(to_time + time_offset[0], odometry_to);
     planar_between(odometry_from, odometry_to, measured);
+    // Undo the errors: the turn shrinks by its factor, and the chord of the arc, which points
+    // half the turn ahead, turns with it and shrinks by the distance factor.
+    const T turn = measured[2] / (T(1.0) + scale_errors[1]);
+    const T chord_turn = (turn - measured[2]) / T(2.0);
+    const T c = cos(chord_turn), s = sin(chord_turn);
+    const T corrected[3] = {(c * measured[0] - s * measured[1]) / (T(1.0) + scale_errors[0]),
+                            (s * measured[0] + c * measured[1]) / (T(1.0) + scale_errors[0]), turn};
     planar_between(from_pose, to_pose, estimated);
-    planar_between(measured, estimated, error);
+    planar_between(corrected, estimated, error);
     for (int k = 0; k < 3; ++k) residual[k] = error[k] / sigma(k);
     return true;
   }

@@ -1,6 +1,8 @@
 #include "orvalt/calibration/refine/synthetic_board_recording.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
 #include <random>
 #include <vector>
@@ -54,9 +56,21 @@ SyntheticBoardRecording make_synthetic_board_recording(
     captures.push_back(t);
     stamps.push_back(t + options.latency_s);
   }
-  // Odometry is looked up at the image stamps, as the bag parser does.
-  const std::vector<simulation::OdometrySample> odometry =
-      simulation::OdometrySimulator(trajectory, options.odometry_error, options.seed).run(stamps);
+  // Odometry is looked up at the image stamps, as the bag parser does; one dead reckoning
+  // serves those and the odometry's own rate.
+  std::vector<double> odometry_times = stamps;
+  for (double t = 0.0; options.odometry_rate > 0.0 && t <= options.duration;
+       t += 1.0 / options.odometry_rate) {
+    odometry_times.push_back(t);
+  }
+  std::sort(odometry_times.begin(), odometry_times.end());
+  odometry_times.erase(std::unique(odometry_times.begin(), odometry_times.end()),
+                       odometry_times.end());
+  const std::vector<simulation::OdometrySample> dead_reckoned =
+      simulation::OdometrySimulator(trajectory, options.odometry_error, options.seed)
+          .run(odometry_times);
+  std::map<double, simulation::OdometrySample> odometry;
+  for (const simulation::OdometrySample& sample : dead_reckoned) odometry[sample.time] = sample;
 
   std::mt19937_64 random(options.seed);
   std::normal_distribution<double> gaussian(0.0, 1.0);
@@ -75,7 +89,8 @@ SyntheticBoardRecording make_synthetic_board_recording(
     RefinementFrame frame;
     frame.image_stamp_ns = stamp_ns(stamps[k]);
     frame.odometry_stamp_ns = frame.image_stamp_ns;
-    frame.base_in_odom = {odometry[k].x, odometry[k].y, odometry[k].yaw};
+    const simulation::OdometrySample& at_stamp = odometry.at(stamps[k]);
+    frame.base_in_odom = {at_stamp.x, at_stamp.y, at_stamp.yaw};
     for (const simulation::WorldTag& tag : board.tags()) {
       std::optional<apriltag::TagPoints> points = project(tag, camera_from_world, camera);
       if (!points) continue;
@@ -85,6 +100,12 @@ SyntheticBoardRecording make_synthetic_board_recording(
       frame.tags.emplace_back(tag.id, *points);
     }
     input.frames.push_back(std::move(frame));
+  }
+
+  if (options.odometry_rate > 0.0) {
+    for (const auto& [time, sample] : odometry) {
+      input.odometry.push_back({stamp_ns(time), {sample.x, sample.y, sample.yaw}});
+    }
   }
 
   const Eigen::Isometry3d camera_from_base = base_from_camera.inverse();

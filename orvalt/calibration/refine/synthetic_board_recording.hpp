@@ -16,7 +16,8 @@ struct SyntheticBoardRecordingOptions {
   double camera_rate = 15.0;  // Hz
   simulation::TrajectoryKind trajectory = simulation::TrajectoryKind::kTurnsAndArcs;
   Vector6d true_vec6 = Eigen::Map<const Vector6d>(simulation::SimulationOptions().extrinsic.data());
-  double latency_s = 0.0;  // image stamps later than the capture by this much
+  double latency_s = 0.0;      // image stamps later than the capture by this much
+  double odometry_rate = 0.0;  // Hz of RefinementInput::odometry; 0: the frames' poses only
   simulation::OdometryError odometry_error = simulation::NoiseSettings::exact().odometry;
   double pixel_noise = 0.0;  // standard deviation per corner coordinate, pixels
   int clouds = 4;

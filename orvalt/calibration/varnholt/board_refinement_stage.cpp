@@ -56,6 +56,13 @@ std::vector<RefinementFrame> refinement_frames(const FrameMap& frames) {
   return result;
 }
 
+std::vector<StampedPlanarPose> refinement_odometry(const std::vector<PoseRow>& track) {
+  std::vector<StampedPlanarPose> result;
+  result.reserve(track.size());
+  for (const PoseRow& pose : track) result.push_back({pose.timestamp, planar_pose(pose)});
+  return result;
+}
+
 BoardRefinementRecord refine_result_on_board(const RefinementInput& input,
                                              const RefinementOptions& options) {
   const int frames = static_cast<int>(input.frames.size());
@@ -107,6 +114,11 @@ std::vector<std::string> refinement_lines(const BoardRefinementRecord& record) {
         result.frames_used, result.tags_used, result.corners_used, result.outlier_corners));
   }
   if (!result.success) return lines;
+  lines.push_back(fmt::format(
+      "Board refinement noise seen: corners {:.3f} px, floor {:.2f} mm; odometry distance "
+      "error {:+.2f} %, turn error {:+.2f} %",
+      result.corner_noise_px, result.floor_noise_m * 1e3, 100.0 * result.odometry_scale_errors(0),
+      100.0 * result.odometry_scale_errors(1)));
   lines.push_back(
       result.time_offset_determined
           ? fmt::format("Board refinement time offset (odometry time minus camera stamp): "

@@ -25,6 +25,8 @@ inline constexpr int kMinRefinementFrames = 10;
 // odometry pose of the frame's file name, taken at the same stamp, flattened to the floor, and
 // the detected tags.
 std::vector<RefinementFrame> refinement_frames(const FrameMap& frames);
+// The odometry's poses on the floor, in the order given.
+std::vector<StampedPlanarPose> refinement_odometry(const std::vector<PoseRow>& track);
 
 // Refines input.initial_vec6 (the optimizer's result). Never throws for the input: a recording
 // with fewer than kMinRefinementFrames frames, or one the refinement refuses, comes back as a

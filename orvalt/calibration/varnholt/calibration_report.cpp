@@ -168,6 +168,10 @@ Json refinement_json(const BoardRefinementRecord& record) {
   json["tags_used"] = result.tags_used;
   json["corners_used"] = result.corners_used;
   json["outlier_corners"] = result.outlier_corners;
+  json["corner_noise_px"] = number(result.corner_noise_px);
+  json["floor_noise_m"] = number(result.floor_noise_m);
+  json["odometry_distance_error"] = number(result.odometry_scale_errors(0));
+  json["odometry_turn_error"] = number(result.odometry_scale_errors(1));
   return json;
 }
 

@@ -319,6 +319,7 @@ void CameraBaseCalibrator::write_page(std::chrono::steady_clock::time_point run_
 BoardRefinementRecord CameraBaseCalibrator::refine_on_board(const FrameMap& frames) {
   RefinementInput input;
   input.frames = refinement_frames(frames);
+  input.odometry = refinement_odometry(bag_parser->odometry_track());
   input.intrinsics = intrinsics;
   input.tag_size_m = args.tag_size_m;
   input.initial_vec6 = vec6;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <Eigen/Geometry>
 #include <nlohmann/json.hpp>
@@ -18,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using ::testing::HasSubstr;
 using testing::read_text;
 
 class VarnholtProgramTest : public ::testing::Test {
@@ -198,6 +200,25 @@ TEST_F(VarnholtProgramTest, RefinesOnTheBoardBesideAnUnchangedOptimizerResult) {
     for (const char* key : {"verdict", "refinement", "settings"}) json->erase(key);
   }
   EXPECT_EQ(refined_rest, unrefined);
+
+  // With a wrong tag size the corners still fit, but every motion the board shows is a third
+  // too short for the odometry: the refinement fails saying so, and the files keep the
+  // optimizer's result.
+  ASSERT_EQ(calibrate("wrong", {"--refine", "board", "--tag_size_m", "0.2", "--debug", ""}), 0)
+      << console_;
+  const auto wrong = report("wrong");
+  EXPECT_EQ(wrong["refinement"]["success"], false);
+  EXPECT_EQ(wrong["refinement"]["result_files_hold"], "optimizer");
+  EXPECT_THAT(wrong["refinement"]["failure_reason"].get<std::string>(),
+              HasSubstr("is the tag size right?"));
+  const auto wrong_result =
+      nlohmann::ordered_json::parse(read_text(run_dir("wrong") / "calibration_result.json"));
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_NEAR(wrong_result["vec6"][i].get<double>(),
+                wrong["refinement"]["optimizer_vec6"][i].get<double>(), 1e-8);
+  }
+  EXPECT_NE(read_text(dir_ / "wrong.log").find("Board refinement failed: the odometry's distances"),
+            std::string::npos);
 }
 
 TEST_F(VarnholtProgramTest, RecordingWithoutTheBoardFails) {

@@ -190,6 +190,7 @@ bool BagParser::parse_opened_bag(const std::filesystem::path& bag_path,
   }
   if (!_collect_tf_and_camera_info(reader)) return false;
   if (!_parse_sensor_msgs(reader)) return false;
+  look_up_odometry_track();
   join_save_queues();
   reader.close();
   log()->debug("Finish parsing Bag: {}", bag_name);
@@ -245,6 +246,18 @@ void BagParser::observe_transform_stamps(const std::string& topic,
     backward_stamps_.observe(
         topic, topic + " " + transform.header.frame_id + " -> " + transform.child_frame_id,
         transform.header.stamp.nanoseconds());
+    if (transform.header.frame_id == global_frame_ || transform.child_frame_id == base_frame_) {
+      odometry_stamps_ns_.insert(transform.header.stamp.nanoseconds());
+    }
+  }
+}
+
+void BagParser::look_up_odometry_track() {
+  odometry_track_.clear();
+  for (const std::int64_t stamp : odometry_stamps_ns_) {
+    const auto info = tf_mgr_.get_odom_info(ros2::builtin_interfaces::Time::from_nanoseconds(stamp),
+                                            base_frame_, global_frame_);
+    if (info) odometry_track_.push_back(info->odom_pose);
   }
 }
 

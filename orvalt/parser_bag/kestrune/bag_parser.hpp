@@ -193,6 +193,10 @@ class BagParser {
   bool camera_info_already_parsed() const { return camera_info_already_parsed_; }
   const std::optional<CameraInfoRecord>& camera_info() const { return camera_info_; }
   const std::set<calibration::PoseRow>& odom_pose_info() const { return odom_pose_info_; }
+  // The base's pose in the global frame at every stamp of a dynamic transform out of the
+  // global frame or into the base frame: the odometry at its own rate, in time order, for
+  // callers that need it between the sensor stamps. Empty until a parse succeeded.
+  const std::vector<calibration::PoseRow>& odometry_track() const { return odometry_track_; }
   const std::set<std::string>& prepross_topic_list() const { return prepross_topic_list_; }
   const std::map<std::string, std::filesystem::path>& topic_save_dir() const {
     return topic_save_dir_;
@@ -210,6 +214,7 @@ class BagParser {
   void _save_worker(JobQueue<CloudJob>& queue, const std::string& data_type);
   void record_write_failure(const std::string& failure);
   void observe_transform_stamps(const std::string& topic, const ros2::tf2_msgs::TFMessage& msg);
+  void look_up_odometry_track();
   // Same path, same queue: a later file of a stem replaces the earlier one, never races it.
   JobQueue<ImageJob>& save_color_queue_for(const std::string& path);
   void join_save_queues();
@@ -222,6 +227,8 @@ class BagParser {
   int valid_sensor_data_num_ = 0;
   bool camera_info_already_parsed_ = false;
   std::set<calibration::PoseRow> odom_pose_info_;
+  std::set<std::int64_t> odometry_stamps_ns_;
+  std::vector<calibration::PoseRow> odometry_track_;
   std::filesystem::path save_dir_;
   std::map<std::string, std::filesystem::path> topic_save_dir_;
   TransformManager tf_mgr_;

@@ -180,6 +180,15 @@ TEST_P(BagParserTest, WritesPoseNamedFilesWithEqualNamesForEqualStamps) {
   EXPECT_NEAR(poses.pose_list.front().tx, 1.05, 1e-9);
   EXPECT_DOUBLE_EQ(poses.pose_list.front().qw, 1.0);
 
+  // The odometry at its own rate: every odom -> base_footprint stamp (10 Hz here), not the
+  // static camera transform's.
+  const auto& track = bag_parser->odometry_track();
+  ASSERT_EQ(track.size(), 32u);
+  for (std::size_t k = 0; k < track.size(); ++k) {
+    EXPECT_EQ(track[k].timestamp, kSecond + static_cast<std::int64_t>(k) * kTenth);
+    EXPECT_NEAR(track[k].tx, double(track[k].timestamp) / kSecond, 1e-9);
+  }
+
   // The manager is shut down once the parse is over.
   EXPECT_FALSE(bag_parser->tf_mgr().get_odom_info(stamp_at(1050000000), "base_footprint", "odom"));
 }
