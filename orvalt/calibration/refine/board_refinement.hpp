@@ -41,15 +41,18 @@ struct RefinementInput {
   std::vector<Points3d> floor_points;
 };
 
-// The corner and floor noise below are first guesses: the refinement re-estimates them from the
-// residuals (variance components) and weights by that. The odometry's noise model stands as
-// given, after the odometry's distance and turn scale errors are estimated.
+// The corner and floor noise below are first guesses: the refinement re-estimates them from
+// the residuals (variance components) and weights by those, though never by less than the
+// detector's accuracy (0.3 px) or the stated floor noise. The odometry's noise model stands as
+// given, after its distance and turn scale errors are estimated.
 struct RefinementOptions {
-  double pixel_sigma = 0.5;                // corner noise, pixels
-  double robust_loss_scale_px = 1.5;       // Cauchy loss: corners beyond this count less and less
-  double outlier_threshold_px = 5.0;       // corners farther off are outliers in the figures
-  double floor_sigma_m = 0.005;            // noise of one floor point's height
-  double odometry_noise_per_metre = 0.01;  // m standard deviation after one metre driven
+  double pixel_sigma = 0.5;  // corner noise, pixels
+  // Cauchy loss: corners beyond this count less and less; it grows and shrinks with the corner
+  // noise the residuals show, in proportion to pixel_sigma.
+  double robust_loss_scale_px = 1.5;
+  double outlier_threshold_px = 5.0;            // corners farther off are outliers in the figures
+  double floor_sigma_m = 0.005;                 // noise of one floor point's height
+  double odometry_noise_per_metre = 0.01;       // m standard deviation after one metre driven
   double odometry_yaw_noise_per_radian = 0.01;  // rad after one radian turned
   double odometry_yaw_noise_per_metre = 0.005;  // rad after one metre driven
   bool estimate_time_offset = true;
@@ -83,8 +86,8 @@ struct RefinementResult {
   std::int64_t worst_frame_stamp_ns = 0;
   // (image stamp, RMS over all its corners) of every frame with corners, in frame order.
   std::vector<std::pair<std::int64_t, double>> frame_rms_px;
-  // The noise the residuals showed, by which corners and floor were weighted in the end: the
-  // corners' in pixels, the floor points' heights in metres (0 without floor points).
+  // The noise the residuals showed: the corners' in pixels, the floor points' heights in metres
+  // (0 without floor points).
   double corner_noise_px = 0.0;
   double floor_noise_m = 0.0;
   // Relative errors of the odometry's distance and turn that the board revealed (0.01: it

@@ -5,9 +5,11 @@
 #include <charconv>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
@@ -34,6 +36,20 @@ std::string replace_all(std::string text, const std::string& from, const std::st
   }
   return text;
 }
+
+// While the workers run, OpenCV runs each call on the calling thread: the workers already keep
+// every core busy, and the detector's own parallel loops would only queue behind each other
+// for the same cores.
+class SequentialOpenCv {
+ public:
+  SequentialOpenCv() : previous_threads_(cv::getNumThreads()) { cv::setNumThreads(0); }
+  ~SequentialOpenCv() { cv::setNumThreads(previous_threads_); }
+  SequentialOpenCv(const SequentialOpenCv&) = delete;
+  SequentialOpenCv& operator=(const SequentialOpenCv&) = delete;
+
+ private:
+  int previous_threads_;
+};
 
 }  // namespace
 
@@ -135,6 +151,8 @@ std::vector<ImageResult> run_image_tasks(const std::vector<ImageTask>& tasks, in
   };
   std::vector<std::thread> threads;
   const int count = std::max(1, std::min<int>(workers, static_cast<int>(tasks.size())));
+  std::optional<SequentialOpenCv> sequential;
+  if (count > 1) sequential.emplace();
   for (int i = 0; i < count; ++i) threads.emplace_back(work);
   for (auto& thread : threads) thread.join();
   progress.finish();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -188,8 +189,11 @@ TEST_F(ImageTaskTest, ResultsComeBackInTaskOrderWhateverTheWorkers) {
     write_pair(std::to_string(100 + i) + "." + kPose + ".png", i % 2 == 0 ? board : blank);
   }
   const auto all = tasks();
+  const int opencv_threads = cv::getNumThreads();
   for (int workers : {1, 3}) {
     const auto results = run_image_tasks(all, workers);
+    // The workers take OpenCV's own threads away only while they run.
+    EXPECT_EQ(cv::getNumThreads(), opencv_threads);
     ASSERT_EQ(results.size(), all.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
       const std::int64_t timestamp = std::stoll(all[i].color_name.substr(0, 3));
