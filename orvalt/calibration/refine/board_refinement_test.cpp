@@ -50,6 +50,35 @@ TEST(RefinementResidualsTest, RotationMatchesTheExtrinsicConvention) {
   }
 }
 
+// Wheel odometry reporting 2 % more distance and 3 % less turn than the robot drove: undoing
+// both errors gives the true arc back (a wrong sign or a chord that does not turn with the
+// corrected turn leaves millimetres and milliradians).
+TEST(RefinementResidualsTest, OdometryScaleErrorsAreUndone) {
+  const auto arc_end = [](double distance, double turn) {
+    const double radius = distance / turn;
+    return PlanarPose{radius * std::sin(turn), radius * (1.0 - std::cos(turn)), turn};
+  };
+  const double distance = 0.2, turn = 0.3;
+  const Eigen::Vector2d errors(0.02, -0.03);
+  const PlanarPose measured = arc_end(distance * (1.0 + errors(0)), turn * (1.0 + errors(1)));
+  const OdometryTrack track({{0.0, {0.0, 0.0, 0.0}}, {1.0, measured}});
+  const refine_residuals::OdometryBetween between{&track, 0.0, 1.0, Eigen::Vector3d::Ones()};
+  const PlanarPose truth = arc_end(distance, turn);
+  const double from[3] = {0.0, 0.0, 0.0};
+  const double to[3] = {truth.x, truth.y, truth.yaw};
+  const double offset = 0.0;
+  double residual[3];
+  between(from, to, &offset, errors.data(), residual);
+  // The chord keeps its length, which the turn changes by 0.02 % here: 0.04 mm.
+  EXPECT_LT(Eigen::Map<Eigen::Vector2d>(residual).norm(), 1e-4);  // metres
+  EXPECT_NEAR(residual[2], 0.0, 1e-12);
+
+  const double none[2] = {0.0, 0.0};
+  between(from, to, &offset, none, residual);
+  EXPECT_GT(Eigen::Map<Eigen::Vector2d>(residual).norm(), 3e-3);
+  EXPECT_NEAR(std::abs(residual[2]), 0.009, 1e-9);
+}
+
 TEST(BoardRefinementTest, ExactRecordingRecoversTheExtrinsic) {
   const SyntheticBoardRecording recording = recording_with({});
   const RefinementResult result = refine_with_board(recording.input);

@@ -49,6 +49,21 @@ TEST(RefinementFramesTest, TakesStampsTagsAndTheHeadingOfEachFrame) {
   EXPECT_EQ(converted[0].tags[0].first, 3);
 }
 
+TEST(RefinementFramesTest, TheOdometryTrackKeepsItsOrderStampsAndHeadings) {
+  const Eigen::Quaterniond back(Eigen::AngleAxisd(-3.0, Eigen::Vector3d::UnitZ()));
+  const std::vector<PoseRow> track = {
+      {500, 0.1, 0.2, 0.0, 0.0, 0.0, 0.0, 1.0},
+      {520, -0.1, 0.3, 0.01, back.x(), back.y(), back.z(), back.w()}};
+  const std::vector<StampedPlanarPose> odometry = refinement_odometry(track);
+  ASSERT_EQ(odometry.size(), 2u);
+  EXPECT_EQ(odometry[0].stamp_ns, 500);
+  EXPECT_EQ(odometry[1].stamp_ns, 520);
+  EXPECT_DOUBLE_EQ(odometry[1].pose.x, -0.1);
+  EXPECT_DOUBLE_EQ(odometry[1].pose.y, 0.3);
+  EXPECT_NEAR(odometry[1].pose.yaw, -3.0, 1e-12);
+  EXPECT_NEAR(odometry[0].pose.yaw, 0.0, 1e-12);
+}
+
 TEST(RefineResultOnBoardTest, SucceedsAndReportsTheOptimizersResultBesideItsOwn) {
   const SyntheticBoardRecording recording = short_recording();
   const BoardRefinementRecord record = refine_result_on_board(recording.input);
