@@ -350,14 +350,13 @@ class BoardRefinement {
     return {translation, translation, yaw};
   }
 
-  // Sum of the squared whitened residuals of some blocks, before any loss.
-  double squared_sum(const std::vector<ceres::ResidualBlockId>& blocks) const {
+  // The floor clouds' sum of squared whitened heights, before any loss.
+  double floor_squared_sum() const {
     double sum = 0.0;
     double residual[4];
-    for (const ceres::ResidualBlockId block : blocks) {
+    for (const ceres::ResidualBlockId block : floor_group_.blocks) {
       problem_.EvaluateResidualBlock(block, false, nullptr, residual, nullptr);
-      const int size = problem_.GetCostFunctionForResidualBlock(block)->num_residuals();
-      for (int i = 0; i < size; ++i) sum += residual[i] * residual[i];
+      for (const double value : residual) sum += value * value;
     }
     return sum;
   }
@@ -395,7 +394,7 @@ class BoardRefinement {
     if (!floor_group_.blocks.empty()) {
       // Each cloud's few residuals stand for all its points; three of their unknowns (the
       // floor's tilt and height) are the floor's own.
-      floor_variance_ = squared_sum(floor_group_.blocks) / std::max(1.0, floor_point_count_ - 3.0);
+      floor_variance_ = floor_squared_sum() / std::max(1.0, floor_point_count_ - 3.0);
       moved = set_variance_factor(floor_group_, floor_variance_, kMinFloorVarianceFactor) || moved;
     }
     return moved;

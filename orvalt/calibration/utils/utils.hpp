@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <tuple>
@@ -18,6 +19,10 @@ struct PoseRow {
   double qx = 0, qy = 0, qz = 0, qw = 1;
   Eigen::Vector3d translation() const { return {tx, ty, tz}; }
   Eigen::Vector4d quaternion_wxyz() const { return {qw, qx, qy, qz}; }
+  // The heading: the rotation about z, radians in [-pi, pi].
+  double yaw() const {
+    return std::atan2(2.0 * (qw * qz + qx * qy), 1.0 - 2.0 * (qy * qy + qz * qz));
+  }
   auto key() const { return std::tie(timestamp, tx, ty, tz, qx, qy, qz, qw); }
   bool operator<(const PoseRow& other) const { return key() < other.key(); }
   bool operator==(const PoseRow& other) const { return key() == other.key(); }

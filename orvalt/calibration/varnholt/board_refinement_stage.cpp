@@ -25,11 +25,7 @@ std::string parameter_text(int parameter, double value) {
 
 // The robot drives on the floor: of the odometry's 3D pose only the position on it and the
 // heading matter.
-PlanarPose planar_pose(const PoseRow& pose) {
-  const double yaw = std::atan2(2.0 * (pose.qw * pose.qz + pose.qx * pose.qy),
-                                1.0 - 2.0 * (pose.qy * pose.qy + pose.qz * pose.qz));
-  return {pose.tx, pose.ty, yaw};
-}
+PlanarPose planar_pose(const PoseRow& pose) { return {pose.tx, pose.ty, pose.yaw()}; }
 
 BoardRefinementRecord failed(const RefinementInput& input, const std::string& reason) {
   BoardRefinementRecord record;

@@ -27,11 +27,6 @@ ImageFate image_fate(ImageOutcome outcome) {
   return ImageFate::kUnreadable;
 }
 
-double yaw_of(const PoseRow& pose) {
-  const double w = pose.qw, x = pose.qx, y = pose.qy, z = pose.qz;
-  return std::atan2(2.0 * (w * z + x * y), 1.0 - 2.0 * (y * y + z * z));
-}
-
 // The tag's centre in the camera frame (forward-left-up) from its four corners, or nothing
 // when they give no pose.
 std::optional<Eigen::Vector3d> tag_centre_in_camera(const apriltag::TagPoints& corners,
@@ -72,7 +67,7 @@ std::vector<PageImage> page_images(const std::vector<ImageTask>& tasks,
     image.stamp_ns = pose.timestamp;
     image.x = pose.tx;
     image.y = pose.ty;
-    image.yaw = yaw_of(pose);
+    image.yaw = pose.yaw();
     image.fate = image_fate(results[i].outcome);
     if (results[i].frame)
       image.tags = static_cast<int>(results[i].frame->second.corner_dict.size());
