@@ -530,6 +530,16 @@ TEST(BagParserRealBagTest, OdometryOfARecordedNavigationRunGetsPoses) {
   const auto poses = calibration::Utils::load_csv_to_pose_list(dir / "odom_pose.csv");
   EXPECT_EQ(poses.pose_list.size(), std::size_t(bag_parser.valid_sensor_data_num()));
   EXPECT_GT(poses.range_x + poses.range_y, 0.1);
+
+  // The odometry at its own rate comes from odom -> base_link, through the static link: one
+  // pose per transform stamp, in time order, spanning the sensor poses.
+  const auto& track = bag_parser.odometry_track();
+  ASSERT_GT(track.size(), 100u);
+  for (std::size_t k = 1; k < track.size(); ++k) {
+    ASSERT_LT(track[k - 1].timestamp, track[k].timestamp);
+  }
+  EXPECT_LE(track.front().timestamp, poses.pose_list.front().timestamp + 100000000);
+  EXPECT_GE(track.back().timestamp, poses.pose_list.back().timestamp - 100000000);
 }
 
 TEST(BagParserRealBagTest, ATransformOnlyRecordingHasATreeButNoSensorData) {
