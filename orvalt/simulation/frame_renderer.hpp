@@ -18,14 +18,15 @@ struct RenderedView {
 
 // Renders the scene through a pinhole camera. Geometry (depth, which surface a pixel sees,
 // the room's colours) is ray cast at each pixel centre; the board is drawn through its plane's
-// homography from the mip level of its texture that matches the pixel footprint, so that tag
-// edges are anti-aliased by a symmetric filter (as a camera pixel integrates light) and the
-// detector finds corners where they are, to a fraction of a pixel. (Supersampling the board
-// further changes the detector's corners by less than a hundredth of a pixel and costs four
-// times as much.)
+// homography from the mip level of its texture that matches the sample footprint, at 4 x 4
+// samples per pixel averaged (as a camera pixel integrates light), so that tag edges are
+// anti-aliased and straight. With one sample per pixel centre an edge's position wobbled by
+// 0.2 px along its length: invisible to the detector's corners (0.3 px off anyway), but the
+// whole-edge fit of the board refinement read it as corners 0.16 px off, the same in every
+// seed's drive past the board.
 class FrameRenderer {
  public:
-  static constexpr int kBoardSupersample = 1;
+  static constexpr int kBoardSupersample = 4;
 
   FrameRenderer(const Scene& scene, const CameraIntrinsics& intrinsics);
 

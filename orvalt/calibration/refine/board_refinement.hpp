@@ -19,8 +19,9 @@ struct RefinementFrame {
   std::int64_t image_stamp_ns = 0;     // header stamp of the colour image
   std::int64_t odometry_stamp_ns = 0;  // when `base_in_odom` holds
   PlanarPose base_in_odom;             // base_footprint in odom by the wheel odometry
-  apriltag::TagMap tags;               // id -> corners in pixels, clockwise from the tag's
-                                       // top-left (a fifth row, the centre, is ignored)
+  // id -> corners in pixels, clockwise from the tag's top-left (a fifth row is ignored): those
+  // from the tags' edges (refine_tag_edges), whose accuracy the corner weighting assumes.
+  apriltag::TagMap tags;
 };
 
 struct StampedPlanarPose {
@@ -43,14 +44,15 @@ struct RefinementInput {
 
 // The corner and floor noise below are first guesses: the refinement re-estimates them from
 // the residuals (variance components) and weights by those, though never by less than the
-// detector's accuracy (0.3 px) or the stated floor noise. The odometry's noise model stands as
-// given, after its distance and turn scale errors are estimated.
+// edge-fitted corners' accuracy (0.02 px) or the stated floor noise. The odometry's noise model
+// stands as given, after its distance and turn scale errors are estimated.
 struct RefinementOptions {
   double pixel_sigma = 0.5;  // corner noise, pixels
   // Cauchy loss: corners beyond this count less and less; it grows and shrinks with the corner
   // noise the residuals show, in proportion to pixel_sigma.
   double robust_loss_scale_px = 1.5;
   double outlier_threshold_px = 5.0;            // corners farther off are outliers in the figures
+  double image_border_margin_px = 8.0;          // tags with a corner nearer the edge are left out
   double floor_sigma_m = 0.005;                 // noise of one floor point's height
   double odometry_noise_per_metre = 0.01;       // m standard deviation after one metre driven
   double odometry_yaw_noise_per_radian = 0.01;  // rad after one radian turned

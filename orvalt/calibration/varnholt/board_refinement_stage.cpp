@@ -46,7 +46,7 @@ std::vector<RefinementFrame> refinement_frames(const FrameMap& frames) {
     refinement_frame.image_stamp_ns = stamp;
     refinement_frame.odometry_stamp_ns = frame.pose.timestamp;
     refinement_frame.base_in_odom = planar_pose(frame.pose);
-    refinement_frame.tags = frame.corner_dict;
+    refinement_frame.tags = frame.edge_corners;
     result.push_back(std::move(refinement_frame));
   }
   return result;

@@ -28,12 +28,13 @@ SyntheticBoardRecording short_recording(
   return recording;
 }
 
-TEST(RefinementFramesTest, TakesStampsTagsAndTheHeadingOfEachFrame) {
+TEST(RefinementFramesTest, TakesStampsEdgeCornersAndTheHeadingOfEachFrame) {
   FrameMap frames;
   FrameRecord record;
   const Eigen::Quaterniond turned(Eigen::AngleAxisd(2.5, Eigen::Vector3d::UnitZ()));
   record.pose = {1000, 0.4, -0.3, 0.0, turned.x(), turned.y(), turned.z(), turned.w()};
   record.corner_dict = {{3, apriltag::TagPoints::Constant(5, 2, 7.0f)}};
+  record.edge_corners = {{3, apriltag::TagPoints::Constant(4, 2, 7.2f)}};
   frames.emplace(1000, record);
   record.pose.timestamp = 2000;
   frames.emplace(2000, record);
@@ -45,8 +46,10 @@ TEST(RefinementFramesTest, TakesStampsTagsAndTheHeadingOfEachFrame) {
   EXPECT_DOUBLE_EQ(converted[0].base_in_odom.x, 0.4);
   EXPECT_DOUBLE_EQ(converted[0].base_in_odom.y, -0.3);
   EXPECT_NEAR(converted[0].base_in_odom.yaw, 2.5, 1e-12);
+  // The refinement takes the corners from the tags' edges, not the detector's.
   ASSERT_EQ(converted[0].tags.size(), 1u);
   EXPECT_EQ(converted[0].tags[0].first, 3);
+  EXPECT_FLOAT_EQ(converted[0].tags[0].second(2, 1), 7.2f);
 }
 
 TEST(RefinementFramesTest, TheOdometryTrackKeepsItsOrderStampsAndHeadings) {

@@ -150,10 +150,11 @@ FrameMap CameraBaseCalibrator::load_sensor_pose_data(const std::string& visual_d
   }
   const fs::path drawing_dir = run_dir() / visual_dir;
   recreate_directory(drawing_dir);
-  const std::vector<ImageTask> tasks = collect_image_tasks(
+  std::vector<ImageTask> tasks = collect_image_tasks(
       color_dir.string(), depth_dir.string(), pointcloud_dir.string(), draw_visual,
       drawing_dir.string(), args.tag_family, args.tag_size_m, args.target_ids,
       apriltag::detector_engine_from_name(args.detector), args.tag_border_bits);
+  for (ImageTask& task : tasks) task.edge_corners = args.refine == "board";
   std::vector<ImageResult> results = run_image_tasks(tasks, default_worker_count());
   image_counts = count_images(results);
   page.images = page_images(tasks, results);

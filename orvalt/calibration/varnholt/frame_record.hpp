@@ -17,6 +17,9 @@ struct FrameRecord {
   std::string depth_path;
   std::string pcd_path;  // recorded only; nothing reads it
   apriltag::TagMap corner_dict;
+  // The same tags' corners from their edges (a tenth of the detector's error), for the board
+  // refinement; empty unless it runs, and without the tags whose edges did not fit.
+  apriltag::TagMap edge_corners;
 };
 
 // Frames by header stamp (nanoseconds), in ascending order.

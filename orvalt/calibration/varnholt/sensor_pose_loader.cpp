@@ -13,6 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
+#include "orvalt/apriltag/quinsel/tag_edge_refinement.hpp"
 #include "orvalt/common/file_not_found_error.hpp"
 #include "orvalt/common/progress_bar.hpp"
 #include "orvalt/common/strings.hpp"
@@ -128,8 +129,10 @@ ImageResult process_image_worker(const ImageTask& task) {
     if (task.draw_visual) {
       detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
     }
-    FrameRecord frame{pose, task.color_path, task.depth_path, task.pcd_path,
-                      std::move(*corner_dict)};
+    apriltag::TagMap edge_corners;
+    if (task.edge_corners) edge_corners = apriltag::refine_tags_edges(image, *corner_dict);
+    FrameRecord frame{pose,          task.color_path,         task.depth_path,
+                      task.pcd_path, std::move(*corner_dict), std::move(edge_corners)};
     return {ImageOutcome::kFrame, std::make_pair(pose.timestamp, std::move(frame))};
   } catch (...) {
     // One bad image must not end the run; the counts tell how many survived.

@@ -25,6 +25,8 @@ struct ImageTask {
   std::vector<int> target_ids;
   apriltag::DetectorEngine detector = apriltag::DetectorEngine::opencv;
   int tag_border_bits = 1;
+  // Also find each tag's corners again from its edges (FrameRecord::edge_corners).
+  bool edge_corners = false;
 };
 
 // The pose a sensor file's stem "timestamp.tx_ty_tz_qw_qx_qy_qz" names. Parses a file stem as the
