@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
   orvalt::calibration::SyntheticBoardRecordingOptions options;
   options.duration = duration;
   options.latency_s = 0.03;
-  options.pixel_noise = 0.3;
+  options.pixel_noise = 0.015;  // corners from the tags' edges on the simulator's views
+  options.odometry_rate = 50.0;
   options.floor_noise = 0.003;
   options.odometry_error = orvalt::simulation::NoiseSettings().odometry;
   options.seed = static_cast<std::uint64_t>(seed);
