@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <map>
 #include <memory>
@@ -39,21 +38,16 @@ constexpr double kMaxOdometryDistanceError = 0.1;
 constexpr double kDeterminedRotationSigma = 5.0 * M_PI / 180.0;  // radians
 constexpr double kDeterminedTranslationSigma = 0.003;            // metres
 constexpr double kDeterminedTimeOffsetSigma = 0.01;              // seconds
-// Every frame step counts as at least this much driving and turning in the odometry's noise
-// model: a step in which the robot barely moves keeps a finite weight (encoder quantisation).
-// As lengths of the model's own random walk, the floor scales with the model.
-constexpr double kMinStepDistanceM = 4e-4;
-constexpr double kMinStepTurnRad = 4e-4;
+// Odometry noise of a frame step in which the robot barely moves: keeps the step's weight
+// finite and lets the refinement absorb encoder quantisation.
+constexpr double kStepSigmaFloorM = 2e-4;
+constexpr double kStepSigmaFloorRad = 2e-4;
 // Fewer inlier corners than this share means the corners do not describe one static board.
 constexpr double kMinInlierShare = 0.5;
 // Re-weighting rounds by the noise each kind of residual showed; they stop early once no
 // kind's level moves by more than kSettledVarianceChange.
 constexpr int kMaxVarianceRounds = 4;
 constexpr double kSettledVarianceChange = 0.1;
-// Solver tolerances (relative changes of cost and parameters, gradient). The re-weighting
-// rounds only need the residuals' sizes; the last solve must bring exact data out exact.
-constexpr double kExactTolerance = 1e-8;
-constexpr double kRoughTolerance = 1e-6;
 // Bounds of a variance factor. Residuals may show a kind noisier than stated, and it then
 // weighs less; they may not make it much more precise. The floor points of one cloud share the
 // depth's bias, so their number overstates what they know: they never weigh more than stated
@@ -64,9 +58,6 @@ constexpr double kRoughTolerance = 1e-6;
 constexpr double kMinFloorVarianceFactor = 1.0;
 constexpr double kEdgeCornerAccuracyPx = 0.02;
 constexpr double kMaxVarianceFactor = 1e6;
-constexpr double kMinOdometryVarianceFactor = 1e-6;
-// Fewer degrees of freedom than this say too little about a noise level to re-weight by it.
-constexpr double kMinRedundancy = 3.0;
 
 double seconds_between(std::int64_t from_ns, std::int64_t to_ns) {
   return static_cast<double>(to_ns - from_ns) * 1e-9;
@@ -238,15 +229,13 @@ class BoardRefinement {
     }
     build_problem();
 
-    // The weights settle on rough solutions; the last solve is exact.
-    ceres::Solver::Summary summary = solve(kRoughTolerance);
+    ceres::Solver::Summary summary = solve();
     for (int round = 0; round < kMaxVarianceRounds && reweight_by_residuals(); ++round) {
-      summary = solve(kRoughTolerance);
+      summary = solve();
     }
-    summary = solve(kExactTolerance);
     std::optional<Eigen::Matrix<double, 7, 7>> covariance = covariance_of_extrinsic();
     if (covariance && hold_undetermined(*covariance)) {
-      summary = solve(kExactTolerance);
+      summary = solve();
       covariance = covariance_of_extrinsic();
     }
 
@@ -338,11 +327,11 @@ class BoardRefinement {
 
     for (std::size_t k = 0; k + 1 < frames_.size(); ++k) {
       auto* functor = new residuals::OdometryBetween{track_.get(), frame_time(k), frame_time(k + 1),
-                                                     step_sigma(k), &odometry_noise_scale_};
-      odometry_blocks_.push_back(problem_.AddResidualBlock(
+                                                     step_sigma(k)};
+      problem_.AddResidualBlock(
           new ceres::AutoDiffCostFunction<residuals::OdometryBetween, 3, 3, 3, 1, 2>(functor),
           nullptr, base_poses_[k].data(), base_poses_[k + 1].data(), &time_offset_,
-          odometry_scale_errors_.data()));
+          odometry_scale_errors_.data());
     }
 
     for (const Points3d& cloud : input_.floor_points) {
@@ -379,11 +368,11 @@ class BoardRefinement {
     const PlanarPose to = track_->pose_at(frame_time(k + 1) + time_offset_);
     const double distance = std::hypot(to.x - from.x, to.y - from.y);
     const double turn = std::abs(to.yaw - from.yaw);
-    const double translation =
-        options_.odometry_noise_per_metre * std::sqrt(distance + kMinStepDistanceM);
-    const double yaw =
-        std::sqrt(std::pow(options_.odometry_yaw_noise_per_radian, 2) * (turn + kMinStepTurnRad) +
-                  std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance);
+    const double translation = std::sqrt(std::pow(options_.odometry_noise_per_metre, 2) * distance +
+                                         std::pow(kStepSigmaFloorM, 2));
+    const double yaw = std::sqrt(std::pow(options_.odometry_yaw_noise_per_radian, 2) * turn +
+                                 std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance +
+                                 std::pow(kStepSigmaFloorRad, 2));
     return {translation, translation, yaw};
   }
 
@@ -434,82 +423,7 @@ class BoardRefinement {
       floor_variance_ = floor_squared_sum() / std::max(1.0, floor_point_count_ - 3.0);
       moved = set_variance_factor(floor_group_, floor_variance_, kMinFloorVarianceFactor) || moved;
     }
-    return reweight_odometry() || moved;
-  }
-
-  // The odometry's noise along, across and in yaw, each from its residuals over their
-  // redundancy. The board and the odometry share the frame poses, so the poses absorb part of
-  // each step's error, the more the tighter the odometry is weighted: without the partial
-  // redundancies a guess too tight stays too tight.
-  bool reweight_odometry() {
-    const std::optional<Eigen::Vector3d> redundancy = odometry_redundancy();
-    if (!redundancy || (redundancy->array() < kMinRedundancy).any()) return false;
-    Eigen::Vector3d squares = Eigen::Vector3d::Zero();
-    double residual[3];
-    for (const ceres::ResidualBlockId block : odometry_blocks_) {
-      problem_.EvaluateResidualBlock(block, false, nullptr, residual, nullptr);
-      for (int k = 0; k < 3; ++k) squares(k) += residual[k] * residual[k];
-    }
-    bool moved = false;
-    for (int k = 0; k < 3; ++k) {
-      const double factor = std::clamp(
-          odometry_noise_scale_(k) * odometry_noise_scale_(k) * squares(k) / (*redundancy)(k),
-          kMinOdometryVarianceFactor, kMaxVarianceFactor);
-      const double previous = odometry_noise_scale_(k) * odometry_noise_scale_(k);
-      moved = moved || std::abs(factor / previous - 1.0) > kSettledVarianceChange;
-      odometry_noise_scale_(k) = std::sqrt(factor);
-    }
     return moved;
-  }
-
-  // Per component (along, across, yaw): the odometry residuals' count less the share of them
-  // the frame poses take up, the diagonal of J C J^T over the group's rows (Foerstner's partial
-  // redundancies). C is each pose's covariance from its own frame's corners and its two steps,
-  // without the correlations along the chain: the whole covariance costs seconds per round.
-  std::optional<Eigen::Vector3d> odometry_redundancy() const {
-    using PoseJacobian3 = Eigen::Matrix<double, 3, 3, Eigen::RowMajor>;
-    std::vector<Eigen::Matrix3d> information(base_poses_.size(), Eigen::Matrix3d::Zero());
-    for (const CornerObservation& corner : corners_) {
-      Eigen::Matrix<double, 2, 3, Eigen::RowMajor> jacobian;
-      double* jacobians[3] = {nullptr, jacobian.data(), nullptr};
-      double residual[2];
-      if (problem_.IsParameterBlockConstant(base_poses_[corner.frame].data())) continue;
-      if (!problem_.EvaluateResidualBlock(corner.block, true, nullptr, residual, jacobians)) {
-        return std::nullopt;
-      }
-      information[corner.frame] += jacobian.transpose() * jacobian;
-    }
-    std::vector<std::pair<PoseJacobian3, PoseJacobian3>> steps(odometry_blocks_.size());
-    for (std::size_t k = 0; k < odometry_blocks_.size(); ++k) {
-      auto& [from, to] = steps[k];
-      from.setZero();
-      to.setZero();
-      double* jacobians[4] = {from.data(), to.data(), nullptr, nullptr};
-      // Ceres gives no Jacobian for a block held constant; it has no covariance either.
-      if (problem_.IsParameterBlockConstant(base_poses_[k].data())) jacobians[0] = nullptr;
-      double residual[3];
-      if (!problem_.EvaluateResidualBlock(odometry_blocks_[k], false, nullptr, residual,
-                                          jacobians)) {
-        return std::nullopt;
-      }
-      information[k] += from.transpose() * from;
-      information[k + 1] += to.transpose() * to;
-    }
-    std::vector<Eigen::Matrix3d> covariance(base_poses_.size(), Eigen::Matrix3d::Zero());
-    for (std::size_t k = 0; k < base_poses_.size(); ++k) {
-      if (problem_.IsParameterBlockConstant(base_poses_[k].data())) continue;
-      const Eigen::FullPivLU<Eigen::Matrix3d> lu(information[k]);
-      if (!lu.isInvertible()) return std::nullopt;
-      covariance[k] = lu.inverse();
-    }
-    Eigen::Vector3d absorbed = Eigen::Vector3d::Zero();
-    for (std::size_t k = 0; k < steps.size(); ++k) {
-      const auto& [from, to] = steps[k];
-      absorbed +=
-          (from * covariance[k] * from.transpose() + to * covariance[k + 1] * to.transpose())
-              .diagonal();
-    }
-    return Eigen::Vector3d::Constant(static_cast<double>(steps.size())) - absorbed;
   }
 
   static bool set_variance_factor(ResidualGroup& group, double factor, double min_factor) {
@@ -520,14 +434,15 @@ class BoardRefinement {
     return moved;
   }
 
-  ceres::Solver::Summary solve(double tolerance) {
+  ceres::Solver::Summary solve() {
     ceres::Solver::Options solver;
     solver.linear_solver_type = ceres::SPARSE_NORMAL_CHOLESKY;
     solver.max_num_iterations = options_.max_iterations;
     solver.num_threads = std::max(1, options_.threads);
-    solver.function_tolerance = tolerance;
-    solver.gradient_tolerance = tolerance;
-    solver.parameter_tolerance = tolerance;
+    // Exact data must come out exact: stop on the parameters, not on a relative cost change.
+    solver.function_tolerance = 1e-14;
+    solver.gradient_tolerance = 1e-14;
+    solver.parameter_tolerance = 1e-12;
     solver.logging_type = ceres::SILENT;
     ceres::Solver::Summary summary;
     ceres::Solve(solver, &problem_, &summary);
@@ -619,7 +534,6 @@ class BoardRefinement {
     result.floor_noise_m =
         floor_group_.blocks.empty() ? 0.0 : options_.floor_sigma_m * std::sqrt(floor_variance_);
     result.odometry_scale_errors = odometry_scale_errors_;
-    result.odometry_noise_scale = odometry_noise_scale_;
   }
 
   void report_reprojection(RefinementResult& result) const {
@@ -684,10 +598,8 @@ class BoardRefinement {
   Vector6d vec6_;
   double time_offset_ = 0.0;
   Eigen::Vector2d odometry_scale_errors_ = Eigen::Vector2d::Zero();  // of distance, of turn
-  Eigen::Vector3d odometry_noise_scale_ = Eigen::Vector3d::Ones();
-  std::vector<ceres::ResidualBlockId> odometry_blocks_;
-  std::vector<Eigen::Vector3d> base_poses_;  // x, y, yaw per frame
-  std::map<int, Vector6d> tag_poses_;        // angle-axis, translation: odom_from_tag
+  std::vector<Eigen::Vector3d> base_poses_;                          // x, y, yaw per frame
+  std::map<int, Vector6d> tag_poses_;  // angle-axis, translation: odom_from_tag
   std::array<bool, 7> determined_{true, true, true, true, true, true, true};  // last: offset
 
   // Declared before the problem, whose blocks use their losses.

@@ -95,8 +95,6 @@ struct RefinementResult {
   // Relative errors of the odometry's distance and turn that the board revealed (0.01: it
   // reports 1 % more than the robot drove or turned).
   Eigen::Vector2d odometry_scale_errors = Eigen::Vector2d::Zero();
-  // The odometry's noise along, across and in yaw as a share of the stated model's.
-  Eigen::Vector3d odometry_noise_scale = Eigen::Vector3d::Ones();
 
   int frames_used = 0;
   int tags_used = 0;

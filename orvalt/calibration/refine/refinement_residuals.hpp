@@ -118,8 +118,6 @@ struct OdometryBetween {
   double from_time;
   double to_time;
   Eigen::Vector3d sigma;  // x, y in metres, yaw in radians
-  // Multiplies sigma (along, across, yaw): the noise the residuals showed against the model's.
-  const Eigen::Vector3d* noise_scale;
 
   template <typename T>
   bool operator()(const T* from_pose, const T* to_pose, const T* time_offset, const T* scale_errors,
@@ -139,7 +137,7 @@ struct OdometryBetween {
                             (s * measured[0] + c * measured[1]) / (T(1.0) + scale_errors[0]), turn};
     planar_between(from_pose, to_pose, estimated);
     planar_between(corrected, estimated, error);
-    for (int k = 0; k < 3; ++k) residual[k] = error[k] / (sigma(k) * (*noise_scale)(k));
+    for (int k = 0; k < 3; ++k) residual[k] = error[k] / sigma(k);
     return true;
   }
 };

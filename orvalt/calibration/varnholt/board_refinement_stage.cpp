@@ -112,11 +112,9 @@ std::vector<std::string> refinement_lines(const BoardRefinementRecord& record) {
   if (!result.success) return lines;
   lines.push_back(fmt::format(
       "Board refinement noise seen: corners {:.3f} px, floor {:.2f} mm; odometry distance "
-      "error {:+.2f} %, turn error {:+.2f} %, noise {:.2f} along, {:.2f} across and {:.2f} in "
-      "yaw of the stated model's",
+      "error {:+.2f} %, turn error {:+.2f} %",
       result.corner_noise_px, result.floor_noise_m * 1e3, 100.0 * result.odometry_scale_errors(0),
-      100.0 * result.odometry_scale_errors(1), result.odometry_noise_scale(0),
-      result.odometry_noise_scale(1), result.odometry_noise_scale(2)));
+      100.0 * result.odometry_scale_errors(1)));
   lines.push_back(
       result.time_offset_determined
           ? fmt::format("Board refinement time offset (odometry time minus camera stamp): "

@@ -172,9 +172,6 @@ Json refinement_json(const BoardRefinementRecord& record) {
   json["floor_noise_m"] = number(result.floor_noise_m);
   json["odometry_distance_error"] = number(result.odometry_scale_errors(0));
   json["odometry_turn_error"] = number(result.odometry_scale_errors(1));
-  json["odometry_noise_scale"] = {number(result.odometry_noise_scale(0)),
-                                  number(result.odometry_noise_scale(1)),
-                                  number(result.odometry_noise_scale(2))};
   return json;
 }
 

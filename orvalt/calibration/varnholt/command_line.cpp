@@ -67,8 +67,8 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
       "After the optimizer: none (default), or board, which refines its result against the "
       "static board over every frame (tag corners found again from the tags' edges, and floor "
       "points, each weighted by the noise it shows; odometry with its distance and turn scale "
-      "errors estimated and its noise, first taken as 0.01 m per metre driven and 0.01 rad per "
-      "radian turned, scaled by what its residuals show; and the camera's time offset)");
+      "errors estimated and 0.01 m per metre driven and 0.01 rad per radian turned; and the "
+      "camera's time offset)");
   p.set_check([&s] { s.check(); });
   return parser;
 }
