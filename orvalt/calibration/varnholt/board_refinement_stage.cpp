@@ -1,5 +1,6 @@
 #include "orvalt/calibration/varnholt/board_refinement_stage.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -61,10 +62,16 @@ std::vector<StampedPlanarPose> refinement_odometry(const std::vector<PoseRow>& t
 
 BoardRefinementRecord refine_result_on_board(const RefinementInput& input,
                                              const RefinementOptions& options) {
-  const int frames = static_cast<int>(input.frames.size());
+  // A frame counts when some tag's corners came back from its edges: tags with sides under
+  // 16 px or blurred past recognition are detected but not refined.
+  const int frames = static_cast<int>(
+      std::count_if(input.frames.begin(), input.frames.end(),
+                    [](const RefinementFrame& frame) { return !frame.tags.empty(); }));
   if (frames < kMinRefinementFrames) {
-    return failed(input, fmt::format("only {} frames saw the board, at least {} are needed", frames,
-                                     kMinRefinementFrames));
+    return failed(input,
+                  fmt::format("only {} frames saw the board with a tag whose edges fit (sides of "
+                              "16 px or more), at least {} are needed",
+                              frames, kMinRefinementFrames));
   }
   try {
     BoardRefinementRecord record;

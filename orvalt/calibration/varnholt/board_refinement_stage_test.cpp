@@ -103,6 +103,11 @@ TEST(RefineResultOnBoardTest, FailuresComeBackWithTheirReason) {
   EXPECT_FALSE(too_few.result.success);
   EXPECT_THAT(too_few.result.failure_reason, HasSubstr("only 9 frames saw the board"));
   EXPECT_EQ(too_few.result.vec6, recording.input.initial_vec6);
+  // Frames whose tags were all too small for their edges to fit do not count.
+  RefinementInput small_tags = recording.input;
+  for (std::size_t k = 5; k < small_tags.frames.size(); ++k) small_tags.frames[k].tags.clear();
+  EXPECT_THAT(refine_result_on_board(small_tags).result.failure_reason,
+              HasSubstr("only 5 frames saw the board with a tag whose edges fit"));
 
   RefinementInput shared_stamp = recording.input;
   shared_stamp.frames[1].image_stamp_ns = shared_stamp.frames[0].image_stamp_ns;
