@@ -129,8 +129,9 @@ TEST_F(RealImageDetectionTest, EdgeCornersFitEveryLargeEnoughRealTagNearTheDetec
   int large_enough = 0, fitted = 0;
   std::vector<double> moves;
   for (const TruthImage& image : standard_images()) {
-    const cv::Mat bgr = cv::imread(image.path.string());
-    const auto found = detector.detect(bgr);
+    cv::Mat gray;
+    cv::cvtColor(cv::imread(image.path.string()), gray, cv::COLOR_BGR2GRAY);
+    const auto found = detector.detect(gray);
     if (!found) continue;
     for (const auto& [id, points] : *found) {
       double side = std::numeric_limits<double>::infinity();
@@ -138,7 +139,7 @@ TEST_F(RealImageDetectionTest, EdgeCornersFitEveryLargeEnoughRealTagNearTheDetec
         side = std::min<double>(side, (points.row((k + 1) % 4) - points.row(k)).norm());
       if (side >= 16.0) ++large_enough;
     }
-    for (const auto& [id, points] : refine_tags_edges(bgr, *found)) {
+    for (const auto& [id, points] : refine_tags_edges(gray, *found)) {
       ++fitted;
       const auto original = std::find_if(
           found->begin(), found->end(), [id = id](const auto& entry) { return entry.first == id; });

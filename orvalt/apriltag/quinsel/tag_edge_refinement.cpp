@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include <Eigen/Dense>
-#include <opencv2/imgproc.hpp>
 
 namespace orvalt::apriltag {
 namespace {
@@ -41,18 +40,13 @@ bool inside(const cv::Mat& gray, const Eigen::Vector2d& p) {
   return p.x() >= 0.0 && p.y() >= 0.0 && p.x() < gray.cols - 1 && p.y() < gray.rows - 1;
 }
 
-// A line through `point` along unit `direction`.
-struct Line {
-  Eigen::Vector2d point;
-  Eigen::Vector2d direction;
-};
+using Line = Eigen::ParametrizedLine<double, 2>;
 
+// Nothing for (nearly) parallel lines.
 std::optional<Eigen::Vector2d> crossing(const Line& a, const Line& b) {
-  Eigen::Matrix2d m;
-  m << a.direction, -b.direction;
-  if (std::abs(m.determinant()) < 1e-6) return std::nullopt;
-  const Eigen::Vector2d t = m.colPivHouseholderQr().solve(b.point - a.point);
-  return a.point + t(0) * a.direction;
+  const double t = a.intersectionParameter(Eigen::Hyperplane<double, 2>(b));
+  if (!std::isfinite(t) || std::abs(t) > 1e6) return std::nullopt;
+  return a.pointAt(t);
 }
 
 // The side from `from` to `to` of a tag centred at `centre`, fitted to its edge points: at
@@ -106,7 +100,7 @@ std::optional<Line> fit_side(const cv::Mat& gray, const Eigen::Vector2d& from,
     scatter += weights[i] * d * d.transpose();
   }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix2d> solver(scatter);
-  return Line{mean, solver.eigenvectors().col(1)};
+  return Line(mean, solver.eigenvectors().col(1));
 }
 
 }  // namespace
@@ -141,9 +135,7 @@ std::optional<TagPoints> refine_tag_edges(const cv::Mat& gray, const TagPoints& 
   return refined;
 }
 
-TagMap refine_tags_edges(const cv::Mat& image, const TagMap& tags) {
-  cv::Mat gray = image;
-  if (image.channels() == 3) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+TagMap refine_tags_edges(const cv::Mat& gray, const TagMap& tags) {
   TagMap refined;
   for (const auto& [id, corners] : tags) {
     if (std::optional<TagPoints> edges = refine_tag_edges(gray, corners)) {

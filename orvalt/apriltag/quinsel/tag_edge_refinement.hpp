@@ -19,8 +19,8 @@ namespace orvalt::apriltag {
 // the detector can be wrong.
 std::optional<TagPoints> refine_tag_edges(const cv::Mat& gray, const TagPoints& corners);
 
-// refine_tag_edges for every tag of `tags`, detected in `image` (BGR or grey); the tags whose
-// edges did not fit are left out.
-TagMap refine_tags_edges(const cv::Mat& image, const TagMap& tags);
+// refine_tag_edges for every tag of `tags`, detected in `gray`; the tags whose edges did not
+// fit are left out.
+TagMap refine_tags_edges(const cv::Mat& gray, const TagMap& tags);
 
 }  // namespace orvalt::apriltag

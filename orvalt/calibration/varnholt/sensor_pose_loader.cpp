@@ -11,6 +11,7 @@
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "orvalt/apriltag/quinsel/aprilgrid_corner_detect.hpp"
 #include "orvalt/apriltag/quinsel/tag_edge_refinement.hpp"
@@ -121,16 +122,19 @@ ImageResult process_image_worker(const ImageTask& task) {
     if (image.empty()) {
       throw common::FileNotFoundError("Failed to read image: " + task.color_path);
     }
+    // One grey image for the detector and the edge fit.
+    cv::Mat gray;
+    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
     apriltag::AprilgridCornerDetect detector(task.tag_family, task.tag_size_m, task.target_ids,
                                              task.detector, task.tag_border_bits);
-    auto corner_dict = detector.detect(image);
+    auto corner_dict = detector.detect(gray);
     if (!corner_dict) return {ImageOutcome::kNoTags, std::nullopt};
     if (corner_dict->empty()) return {ImageOutcome::kTagsFiltered, std::nullopt};
     if (task.draw_visual) {
       detector.draw(image, *corner_dict, (fs::path(task.visual_dir) / task.color_name).string());
     }
     apriltag::TagMap edge_corners;
-    if (task.edge_corners) edge_corners = apriltag::refine_tags_edges(image, *corner_dict);
+    if (task.edge_corners) edge_corners = apriltag::refine_tags_edges(gray, *corner_dict);
     FrameRecord frame{pose,          task.color_path,         task.depth_path,
                       task.pcd_path, std::move(*corner_dict), std::move(edge_corners)};
     return {ImageOutcome::kFrame, std::make_pair(pose.timestamp, std::move(frame))};
