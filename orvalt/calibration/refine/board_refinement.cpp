@@ -31,32 +31,32 @@ constexpr double kPriorOdometryScaleSigma = 1.0;  // relative error of distance 
 constexpr double kMaxOdometryDistanceError = 0.1;
 // A parameter counts as determined when its 1-sigma is below these: a result less certain
 // than that would be a guess beside what the refinement is for, and the optimizer's value
-// should stand instead. Gentle arcs leave x and y at 5 to 15 mm, a drive with turns at 1 to
-// 2 mm. The yaw's 1-sigma leans on the cautious odometry model (0.2 to 2 degrees where the
-// errors are a tenth of that), so only a yaw as loose as turning in place leaves it counts as
-// undetermined.
+// should stand instead. Gentle arcs leave y at 5 to 15 mm and x at 0.5 mm, a drive with
+// turns both at a few hundredths of a millimetre. Turning in place leaves the yaw free; any
+// drive leaves it at a few thousandths of a degree.
 constexpr double kDeterminedRotationSigma = 5.0 * M_PI / 180.0;  // radians
 constexpr double kDeterminedTranslationSigma = 0.003;            // metres
 constexpr double kDeterminedTimeOffsetSigma = 0.01;              // seconds
-// Odometry noise of a frame step in which the robot barely moves: keeps the step's weight
-// finite and lets the refinement absorb encoder quantisation.
-constexpr double kStepSigmaFloorM = 2e-4;
-constexpr double kStepSigmaFloorRad = 2e-4;
+// Odometry noise of a frame step in which the robot does not move: it only keeps the step's
+// weight finite. It adds up over the steps like the real noise does, so it must stay far
+// below that (at 2e-4 per step it let the yaw wander by 0.2 degrees over 300 frames).
+constexpr double kStepSigmaFloorM = 1e-6;
+constexpr double kStepSigmaFloorRad = 1e-6;
 // Fewer inlier corners than this share means the corners do not describe one static board.
 constexpr double kMinInlierShare = 0.5;
 // Re-weighting rounds by the noise each kind of residual showed; they stop early once no
 // kind's level moves by more than kSettledVarianceChange.
 constexpr int kMaxVarianceRounds = 4;
 constexpr double kSettledVarianceChange = 0.1;
-// Bounds of a variance factor. Residuals may show a kind noisier than stated, and it then
-// weighs less; they may not make it much more precise. The floor points of one cloud share the
-// depth's bias, so their number overstates what they know: they never weigh more than stated
-// (weighting them by their 0.7 mm scatter instead of 5 mm pinned the pitch to a depth bias on
-// simulated recordings). Corners from the tags' edges are 0.010 px (exact images) to 0.015 px
-// (default noise) from the true ones on simulated recordings, and their residuals show about
-// half that: a side's error moves two corners alike and hides partly in the tag and frame poses.
-constexpr double kMinFloorVarianceFactor = 1.0;
-constexpr double kEdgeCornerAccuracyPx = 0.02;
+// Each kind is weighted by the noise its residuals show, within bounds. The floor points of one
+// cloud share the depth's errors, so their scatter (0.7 mm on simulated recordings) overstates
+// what they know: weighted by it, the height's error came out twice its sigma over ten
+// recordings. A floor point never counts as more precise than kMinFloorNoiseM. The corners'
+// residuals show their noise as it is (0.008 px on simulated recordings, whose sigmas then
+// match the spread over recordings of moved boards); kMinCornerNoisePx only keeps exact data's
+// weights finite.
+constexpr double kMinFloorNoiseM = 0.001;
+constexpr double kMinCornerNoisePx = 0.001;
 constexpr double kMaxVarianceFactor = 1e6;
 
 double seconds_between(std::int64_t from_ns, std::int64_t to_ns) {
@@ -373,7 +373,10 @@ class BoardRefinement {
     const double yaw = std::sqrt(std::pow(options_.odometry_yaw_noise_per_radian, 2) * turn +
                                  std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance +
                                  std::pow(kStepSigmaFloorRad, 2));
-    return {translation, translation, yaw};
+    // A wheeled base does not slide sideways: its sideways error comes from the heading's
+    // error within the step (a random walk over the step's length).
+    const double across = std::hypot(distance * yaw / std::sqrt(3.0), kStepSigmaFloorM);
+    return {translation, across, yaw};
   }
 
   // The floor clouds' sum of squared whitened heights, before any loss.
@@ -416,12 +419,14 @@ class BoardRefinement {
     const double unknowns = 6.0 * tag_poses_.size() + 3.0 * (frames_.size() - 1);
     bool moved = set_variance_factor(
         corner_group_, corner_variance_ * observations / std::max(1.0, observations - unknowns),
-        std::pow(kEdgeCornerAccuracyPx / options_.pixel_sigma, 2));
+        std::pow(kMinCornerNoisePx / options_.pixel_sigma, 2));
     if (!floor_group_.blocks.empty()) {
       // Each cloud's few residuals stand for all its points; three of their unknowns (the
       // floor's tilt and height) are the floor's own.
       floor_variance_ = floor_squared_sum() / std::max(1.0, floor_point_count_ - 3.0);
-      moved = set_variance_factor(floor_group_, floor_variance_, kMinFloorVarianceFactor) || moved;
+      moved = set_variance_factor(floor_group_, floor_variance_,
+                                  std::pow(kMinFloorNoiseM / options_.floor_sigma_m, 2)) ||
+              moved;
     }
     return moved;
   }

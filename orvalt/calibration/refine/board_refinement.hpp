@@ -43,17 +43,18 @@ struct RefinementInput {
 };
 
 // The corner and floor noise below are first guesses: the refinement re-estimates them from
-// the residuals (variance components) and weights by those, though never by less than the
-// edge-fitted corners' accuracy (0.02 px) or the stated floor noise. The odometry's noise model
-// stands as given, after its distance and turn scale errors are estimated.
+// the residuals (variance components) and weights by those, though a floor point never counts
+// as more precise than 1 mm. The odometry's noise model stands as given, after its distance
+// and turn scale errors are estimated; the sigmas are only as honest as it is.
 struct RefinementOptions {
   double pixel_sigma = 0.5;  // corner noise, pixels
   // Cauchy loss: corners beyond this count less and less; it grows and shrinks with the corner
   // noise the residuals show, in proportion to pixel_sigma.
   double robust_loss_scale_px = 1.5;
-  double outlier_threshold_px = 5.0;            // corners farther off are outliers in the figures
-  double image_border_margin_px = 8.0;          // tags with a corner nearer the edge are left out
-  double floor_sigma_m = 0.005;                 // noise of one floor point's height
+  double outlier_threshold_px = 5.0;    // corners farther off are outliers in the figures
+  double image_border_margin_px = 8.0;  // tags with a corner nearer the edge are left out
+  double floor_sigma_m = 0.005;         // noise of one floor point's height
+  // Along the way; sideways the base errs only through its heading.
   double odometry_noise_per_metre = 0.01;       // m standard deviation after one metre driven
   double odometry_yaw_noise_per_radian = 0.01;  // rad after one radian turned
   double odometry_yaw_noise_per_metre = 0.005;  // rad after one metre driven

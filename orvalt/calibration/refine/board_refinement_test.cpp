@@ -104,15 +104,16 @@ TEST(BoardRefinementTest, RecoversCameraLatencyAsTimeOffset) {
 
   ASSERT_TRUE(result.success) << result.failure_reason;
   // The odometry is known at the frame stamps only, and the curve through them misses the path
-  // by a fraction of a millimetre between them: that costs under a millisecond.
-  EXPECT_NEAR(result.time_offset_s, -0.05, 1e-3);
+  // by a fraction of a millimetre between them, partly sideways, where a wheeled base cannot
+  // go: that costs about a millisecond.
+  EXPECT_NEAR(result.time_offset_s, -0.05, 2e-3);
   EXPECT_THAT(result.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.005, 0.1));
 
-  // The odometry at its own rate leaves nothing to guess between the frames.
+  // The odometry at its own rate leaves little to guess between the frames.
   options.odometry_rate = 50.0;
   const RefinementResult tracked = refine_with_board(recording_with(options).input);
   ASSERT_TRUE(tracked.success) << tracked.failure_reason;
-  EXPECT_NEAR(tracked.time_offset_s, -0.05, 1e-4);
+  EXPECT_NEAR(tracked.time_offset_s, -0.05, 3e-4);
   EXPECT_THAT(tracked.extrinsic, IsNearRigidTransform(matrix_of(recording.true_vec6), 0.001, 0.01));
 
   RefinementOptions without_offset;
@@ -234,6 +235,39 @@ TEST(BoardRefinementTest, SigmasMatchTheErrorsOfNoisyCorners) {
     EXPECT_GT(result.vec6_sigma(i), 0.0);
     EXPECT_LT(std::abs(result.vec6(i) - recording.true_vec6(i)), 4.0 * result.vec6_sigma(i))
         << "parameter " << i;
+  }
+}
+
+// Sigmas that are upper bounds say little: with the noise stated as it is, they must match
+// the spread of the errors over recordings, not exceed it many times (a step noise that added
+// up over the frames, or a base that could slide sideways, made the yaw's sigma 100 times
+// its spread).
+TEST(BoardRefinementTest, SigmasMatchTheSpreadOverRecordings) {
+  const simulation::OdometryError odometry = simulation::NoiseSettings().odometry;
+  RefinementOptions stated;
+  stated.odometry_noise_per_metre = 0.005;  // the slip's random walk at the drive's speed
+  stated.odometry_yaw_noise_per_radian = odometry.yaw_noise;
+  stated.odometry_yaw_noise_per_metre = odometry.yaw_noise;
+  constexpr int kRecordings = 8;
+  Vector6d squared_errors = Vector6d::Zero();
+  Vector6d squared_sigmas = Vector6d::Zero();
+  for (int seed = 1; seed <= kRecordings; ++seed) {
+    SyntheticBoardRecordingOptions options;
+    options.camera_rate = 5.0;
+    options.pixel_noise = 0.1;
+    options.floor_noise = 0.005;
+    options.odometry_error = odometry;
+    options.seed = static_cast<std::uint64_t>(seed);
+    const SyntheticBoardRecording recording = recording_with(options);
+    const RefinementResult result = refine_with_board(recording.input, stated);
+    ASSERT_TRUE(result.success) << result.failure_reason;
+    squared_errors += (result.vec6 - recording.true_vec6).cwiseAbs2();
+    squared_sigmas += result.vec6_sigma.cwiseAbs2();
+  }
+  const Vector6d ratio = squared_errors.cwiseQuotient(squared_sigmas).cwiseSqrt();
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_GT(ratio(i), 0.5) << "parameter " << i;
+    EXPECT_LT(ratio(i), 2.0) << "parameter " << i;
   }
 }
 

@@ -327,6 +327,9 @@ BoardRefinementRecord CameraBaseCalibrator::refine_on_board(const FrameMap& fram
   input.floor_points = camera_to_base_calibration_optimizer->camera_ground_points();
   RefinementOptions options;
   options.threads = default_worker_count();
+  options.odometry_noise_per_metre = args.odometry_noise[0];
+  options.odometry_yaw_noise_per_radian = args.odometry_noise[1];
+  options.odometry_yaw_noise_per_metre = args.odometry_noise[2];
   board_refinement = refine_result_on_board(input, options);
   log_refinement(*board_refinement);
   if (board_refinement->result.success) vec6 = board_refinement->result.vec6;

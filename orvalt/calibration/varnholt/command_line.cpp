@@ -67,8 +67,12 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
       "After the optimizer: none (default), or board, which refines its result against the "
       "static board over every frame (tag corners found again from the tags' edges, and floor "
       "points, each weighted by the noise it shows; odometry with its distance and turn scale "
-      "errors estimated and 0.01 m per metre driven and 0.01 rad per radian turned; and the "
-      "camera's time offset)");
+      "errors estimated and the noise of --odometry_noise; and the camera's time offset)");
+  p.add_option("--odometry_noise", &s.odometry_noise,
+               "Wheel odometry noise for --refine board, as it grows with the square root of the "
+               "motion: metres per metre driven, radians per radian turned, radians per metre "
+               "driven (default: 0.01 0.01 0.005, a cautious guess; the refinement's sigmas are "
+               "only as honest as these)");
   p.set_check([&s] { s.check(); });
   return parser;
 }

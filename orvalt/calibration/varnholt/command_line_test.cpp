@@ -192,6 +192,10 @@ TEST(CommandLineTest, RefineTakesNoneOrBoard) {
   ASSERT_FALSE(parsed.status);
   EXPECT_EQ(parsed.settings.refine, "board");
   EXPECT_EQ(parse({"--refine", "boards"}).status, 2);
+  const Parsed noise = parse({"--odometry_noise", "0.005", "0.002", "0.002"});
+  ASSERT_FALSE(noise.status);
+  EXPECT_EQ(noise.settings.odometry_noise, (std::vector<double>{0.005, 0.002, 0.002}));
+  EXPECT_EQ(parse({"--odometry_noise", "0.005", "0", "0.002"}).status, 2);
 }
 
 TEST(CommandLineTest, OptionsAppearInTableOrder) {
@@ -230,7 +234,8 @@ TEST(CommandLineTest, OptionsAppearInTableOrder) {
                              "--detector",
                              "--tag_border_bits",
                              "--report",
-                             "--refine"}) {
+                             "--refine",
+                             "--odometry_noise"}) {
     const std::size_t at = help.find(std::string("\n  ") + option + " ");
     ASSERT_NE(at, std::string::npos) << option;
     EXPECT_GT(at, previous) << option;

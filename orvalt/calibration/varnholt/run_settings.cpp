@@ -112,6 +112,14 @@ void RunSettings::check() const {
   require_not_negative(w_xy, "--w_xy");
   require_not_negative(ftol, "--ftol");
   require_not_negative(gtol, "--gtol");
+  if (odometry_noise.size() != 3 ||
+      !std::all_of(odometry_noise.begin(), odometry_noise.end(),
+                   [](double value) { return std::isfinite(value) && value > 0.0; })) {
+    throw std::invalid_argument(
+        fmt::format("--odometry_noise needs 3 finite numbers above 0 (per metre driven, per "
+                    "radian turned, yaw per metre driven), got {}",
+                    text(odometry_noise)));
+  }
 }
 
 std::vector<std::string> make_topic_list(const RunSettings& settings) {

@@ -50,6 +50,9 @@ struct RunSettings {
   int tag_border_bits = 1;                   // tag border in code cells: 2 for Kalibr-style
   bool report = true;                        // write calibration_report.html
   std::string refine = "none";               // after the optimizer: none, or board
+  // The board refinement's wheel-odometry noise: metres per square root of metres driven,
+  // radians per square root of radians turned, radians per square root of metres driven.
+  std::vector<double> odometry_noise = {0.01, 0.01, 0.005};
 
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;
@@ -109,6 +112,7 @@ void visit_settings(const RunSettings& s, Visit&& visit) {
   visit("tag_border_bits", s.tag_border_bits);
   visit("report", s.report);
   visit("refine", s.refine);
+  visit("odometry_noise", s.odometry_noise);
   visit("topic_list", s.topic_list);
   visit("extrinsics_init", s.extrinsics_init);
   visit("extrinsics_bound", s.extrinsics_bound);

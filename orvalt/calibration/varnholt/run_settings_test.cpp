@@ -27,7 +27,7 @@ TEST(RunSettingsTest, DumpListsEveryFieldInRecordOrder) {
   settings.topic_list = make_topic_list(settings);
   derive_extrinsics(settings);
   const auto lines = settings_dump(settings);
-  ASSERT_EQ(lines.size(), 37u);
+  ASSERT_EQ(lines.size(), 38u);
   EXPECT_EQ(lines.front(), "========= camera_color_topic: /QuillonNode/rectify_left_image");
   EXPECT_EQ(lines[7], "========= bag_dir: None");
   EXPECT_EQ(lines[11], "========= tag_size_m: 0.15");
@@ -45,9 +45,10 @@ TEST(RunSettingsTest, DumpListsEveryFieldInRecordOrder) {
   EXPECT_EQ(lines[31], "========= tag_border_bits: 1");
   EXPECT_EQ(lines[32], "========= report: True");
   EXPECT_EQ(lines[33], "========= refine: none");
-  EXPECT_EQ(lines[34].rfind("========= topic_list: ['/tf', '/tf_static', ", 0), 0u);
-  EXPECT_EQ(lines[35], "========= extrinsics_init: [0.0, 0.0, 0.0, 0.01, 0.04, 0.146]");
-  EXPECT_EQ(lines[36].rfind("========= extrinsics_bound: [(-0.17453292519943295, "
+  EXPECT_EQ(lines[34], "========= odometry_noise: [0.01, 0.01, 0.005]");
+  EXPECT_EQ(lines[35].rfind("========= topic_list: ['/tf', '/tf_static', ", 0), 0u);
+  EXPECT_EQ(lines[36], "========= extrinsics_init: [0.0, 0.0, 0.0, 0.01, 0.04, 0.146]");
+  EXPECT_EQ(lines[37].rfind("========= extrinsics_bound: [(-0.17453292519943295, "
                             "0.17453292519943295), ",
                             0),
             0u);
@@ -109,6 +110,13 @@ TEST(RunSettingsCheckTest, RefusesEachValueNoRunCanUse) {
       {[](RunSettings& s) { s.w_xy = -0.5; }, "--w_xy must be"},
       {[](RunSettings& s) { s.ftol = -1e-8; }, "--ftol must be"},
       {[](RunSettings& s) { s.gtol = std::nan(""); }, "--gtol must be"},
+      {[](RunSettings& s) {
+         s.odometry_noise = {0.01, 0.01};
+       },
+       "--odometry_noise needs 3 finite numbers above 0 (per metre driven, per radian turned, "
+       "yaw per metre driven), got [0.01, 0.01]"},
+      {[](RunSettings& s) { s.odometry_noise[1] = 0; }, "--odometry_noise needs 3 finite"},
+      {[inf](RunSettings& s) { s.odometry_noise[2] = inf; }, "--odometry_noise needs 3 finite"},
   };
   for (const auto& [change, message] : cases) {
     RunSettings settings;
