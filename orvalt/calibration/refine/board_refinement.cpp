@@ -373,9 +373,12 @@ class BoardRefinement {
     const double yaw = std::sqrt(std::pow(options_.odometry_yaw_noise_per_radian, 2) * turn +
                                  std::pow(options_.odometry_yaw_noise_per_metre, 2) * distance +
                                  std::pow(kStepSigmaFloorRad, 2));
-    // A wheeled base does not slide sideways: its sideways error comes from the heading's
+    // A base whose wheels do not slide sideways errs sideways only through the heading's
     // error within the step (a random walk over the step's length).
-    const double across = std::hypot(distance * yaw / std::sqrt(3.0), kStepSigmaFloorM);
+    const double across =
+        std::sqrt(std::pow(distance * yaw, 2) / 3.0 +
+                  std::pow(options_.odometry_sideways_noise_per_metre, 2) * distance +
+                  std::pow(kStepSigmaFloorM, 2));
     return {translation, across, yaw};
   }
 

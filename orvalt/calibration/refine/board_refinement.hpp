@@ -51,13 +51,14 @@ struct RefinementOptions {
   // Cauchy loss: corners beyond this count less and less; it grows and shrinks with the corner
   // noise the residuals show, in proportion to pixel_sigma.
   double robust_loss_scale_px = 1.5;
-  double outlier_threshold_px = 5.0;    // corners farther off are outliers in the figures
-  double image_border_margin_px = 8.0;  // tags with a corner nearer the edge are left out
-  double floor_sigma_m = 0.005;         // noise of one floor point's height
-  // Along the way; sideways the base errs only through its heading.
+  double outlier_threshold_px = 5.0;            // corners farther off are outliers in the figures
+  double image_border_margin_px = 8.0;          // tags with a corner nearer the edge are left out
+  double floor_sigma_m = 0.005;                 // noise of one floor point's height
   double odometry_noise_per_metre = 0.01;       // m standard deviation after one metre driven
   double odometry_yaw_noise_per_radian = 0.01;  // rad after one radian turned
   double odometry_yaw_noise_per_metre = 0.005;  // rad after one metre driven
+  // Sideways, beside what the heading's error makes: m after one metre driven (skid steering).
+  double odometry_sideways_noise_per_metre = 0.0;
   bool estimate_time_offset = true;
   double initial_time_offset_s = 0.0;  // seconds added to camera stamps to get odometry time
   int max_iterations = 100;

@@ -330,6 +330,7 @@ BoardRefinementRecord CameraBaseCalibrator::refine_on_board(const FrameMap& fram
   options.odometry_noise_per_metre = args.odometry_noise[0];
   options.odometry_yaw_noise_per_radian = args.odometry_noise[1];
   options.odometry_yaw_noise_per_metre = args.odometry_noise[2];
+  options.odometry_sideways_noise_per_metre = args.odometry_noise[3];
   board_refinement = refine_result_on_board(input, options);
   log_refinement(*board_refinement);
   if (board_refinement->result.success) vec6 = board_refinement->result.vec6;

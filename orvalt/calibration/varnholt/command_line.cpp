@@ -71,8 +71,9 @@ std::unique_ptr<common::ArgumentParser> create_parser(RunSettings& s) {
   p.add_option("--odometry_noise", &s.odometry_noise,
                "Wheel odometry noise for --refine board, as it grows with the square root of the "
                "motion: metres per metre driven, radians per radian turned, radians per metre "
-               "driven (default: 0.01 0.01 0.005, a cautious guess; the refinement's sigmas are "
-               "only as honest as these)");
+               "driven, metres sideways per metre driven (default: 0.01 0.01 0.005 0, a cautious "
+               "guess for a base whose wheels do not slide sideways; a skid-steer base slides in "
+               "its turns. The refinement's sigmas are only as honest as these)");
   p.set_check([&s] { s.check(); });
   return parser;
 }

@@ -192,10 +192,10 @@ TEST(CommandLineTest, RefineTakesNoneOrBoard) {
   ASSERT_FALSE(parsed.status);
   EXPECT_EQ(parsed.settings.refine, "board");
   EXPECT_EQ(parse({"--refine", "boards"}).status, 2);
-  const Parsed noise = parse({"--odometry_noise", "0.005", "0.002", "0.002"});
+  const Parsed noise = parse({"--odometry_noise", "0.005", "0.002", "0.002", "0.001"});
   ASSERT_FALSE(noise.status);
-  EXPECT_EQ(noise.settings.odometry_noise, (std::vector<double>{0.005, 0.002, 0.002}));
-  EXPECT_EQ(parse({"--odometry_noise", "0.005", "0", "0.002"}).status, 2);
+  EXPECT_EQ(noise.settings.odometry_noise, (std::vector<double>{0.005, 0.002, 0.002, 0.001}));
+  EXPECT_EQ(parse({"--odometry_noise", "0.005", "0", "0.002", "0"}).status, 2);
 }
 
 TEST(CommandLineTest, OptionsAppearInTableOrder) {

@@ -112,13 +112,16 @@ void RunSettings::check() const {
   require_not_negative(w_xy, "--w_xy");
   require_not_negative(ftol, "--ftol");
   require_not_negative(gtol, "--gtol");
-  if (odometry_noise.size() != 3 ||
-      !std::all_of(odometry_noise.begin(), odometry_noise.end(),
-                   [](double value) { return std::isfinite(value) && value > 0.0; })) {
-    throw std::invalid_argument(
-        fmt::format("--odometry_noise needs 3 finite numbers above 0 (per metre driven, per "
-                    "radian turned, yaw per metre driven), got {}",
-                    text(odometry_noise)));
+  // A sideways slip of 0 is a base on wheels that do not slide; the other noise must be there.
+  const auto positive = [](double value) { return std::isfinite(value) && value > 0.0; };
+  if (odometry_noise.size() != 4 ||
+      !std::all_of(odometry_noise.begin(), odometry_noise.begin() + 3, positive) ||
+      !(std::isfinite(odometry_noise[3]) && odometry_noise[3] >= 0.0)) {
+    throw std::invalid_argument(fmt::format(
+        "--odometry_noise needs 4 finite numbers, the first three above 0 and the last at least "
+        "0 (per metre driven, per radian turned, yaw per metre driven, sideways per metre "
+        "driven), got {}",
+        text(odometry_noise)));
   }
 }
 

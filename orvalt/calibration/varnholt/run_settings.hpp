@@ -51,8 +51,9 @@ struct RunSettings {
   bool report = true;                        // write calibration_report.html
   std::string refine = "none";               // after the optimizer: none, or board
   // The board refinement's wheel-odometry noise: metres per square root of metres driven,
-  // radians per square root of radians turned, radians per square root of metres driven.
-  std::vector<double> odometry_noise = {0.01, 0.01, 0.005};
+  // radians per square root of radians turned, radians per square root of metres driven, and
+  // metres sideways per square root of metres driven.
+  std::vector<double> odometry_noise = {0.01, 0.01, 0.005, 0.0};
 
   // "/tf", "/tf_static", then the colour, point-cloud, depth and camera-info topics.
   std::vector<std::string> topic_list;

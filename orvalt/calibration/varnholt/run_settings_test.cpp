@@ -45,7 +45,7 @@ TEST(RunSettingsTest, DumpListsEveryFieldInRecordOrder) {
   EXPECT_EQ(lines[31], "========= tag_border_bits: 1");
   EXPECT_EQ(lines[32], "========= report: True");
   EXPECT_EQ(lines[33], "========= refine: none");
-  EXPECT_EQ(lines[34], "========= odometry_noise: [0.01, 0.01, 0.005]");
+  EXPECT_EQ(lines[34], "========= odometry_noise: [0.01, 0.01, 0.005, 0.0]");
   EXPECT_EQ(lines[35].rfind("========= topic_list: ['/tf', '/tf_static', ", 0), 0u);
   EXPECT_EQ(lines[36], "========= extrinsics_init: [0.0, 0.0, 0.0, 0.01, 0.04, 0.146]");
   EXPECT_EQ(lines[37].rfind("========= extrinsics_bound: [(-0.17453292519943295, "
@@ -111,12 +111,14 @@ TEST(RunSettingsCheckTest, RefusesEachValueNoRunCanUse) {
       {[](RunSettings& s) { s.ftol = -1e-8; }, "--ftol must be"},
       {[](RunSettings& s) { s.gtol = std::nan(""); }, "--gtol must be"},
       {[](RunSettings& s) {
-         s.odometry_noise = {0.01, 0.01};
+         s.odometry_noise = {0.01, 0.01, 0.005};
        },
-       "--odometry_noise needs 3 finite numbers above 0 (per metre driven, per radian turned, "
-       "yaw per metre driven), got [0.01, 0.01]"},
-      {[](RunSettings& s) { s.odometry_noise[1] = 0; }, "--odometry_noise needs 3 finite"},
-      {[inf](RunSettings& s) { s.odometry_noise[2] = inf; }, "--odometry_noise needs 3 finite"},
+       "--odometry_noise needs 4 finite numbers, the first three above 0 and the last at least "
+       "0 (per metre driven, per radian turned, yaw per metre driven, sideways per metre "
+       "driven), got [0.01, 0.01, 0.005]"},
+      {[](RunSettings& s) { s.odometry_noise[1] = 0; }, "--odometry_noise needs 4 finite"},
+      {[inf](RunSettings& s) { s.odometry_noise[2] = inf; }, "--odometry_noise needs 4 finite"},
+      {[](RunSettings& s) { s.odometry_noise[3] = -0.001; }, "--odometry_noise needs 4 finite"},
   };
   for (const auto& [change, message] : cases) {
     RunSettings settings;
