@@ -137,7 +137,7 @@ TEST_F(RealImageDetectionTest, EdgeCornersFitEveryLargeEnoughRealTagNearTheDetec
       double side = std::numeric_limits<double>::infinity();
       for (int k = 0; k < 4; ++k)
         side = std::min<double>(side, (points.row((k + 1) % 4) - points.row(k)).norm());
-      if (side >= 16.0) ++large_enough;
+      if (side >= kMinEdgeFitSidePx) ++large_enough;
     }
     for (const auto& [id, points] : refine_tags_edges(gray, *found)) {
       ++fitted;

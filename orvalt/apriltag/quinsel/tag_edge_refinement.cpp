@@ -17,7 +17,6 @@ constexpr double kHalfWindowPerSide = 0.05;
 constexpr double kProfileStepPx = 0.25;
 // The blur's reach beyond the window: samples nearer a corner see the adjacent side too.
 constexpr double kCornerClearancePx = 2.0;
-constexpr double kMinSidePx = 16.0;
 constexpr int kMinEdgePoints = 6;
 constexpr int kIterations = 3;
 // A refined corner further than this from the detector's is not the same corner.
@@ -110,7 +109,7 @@ std::optional<TagPoints> refine_tag_edges(const cv::Mat& gray, const TagPoints& 
   std::array<Eigen::Vector2d, 4> current;
   for (int c = 0; c < 4; ++c) current[c] = corners.row(c).transpose().cast<double>();
   for (int c = 0; c < 4; ++c) {
-    if ((current[(c + 1) % 4] - current[c]).norm() < kMinSidePx) return std::nullopt;
+    if ((current[(c + 1) % 4] - current[c]).norm() < kMinEdgeFitSidePx) return std::nullopt;
   }
   for (int iteration = 0; iteration < kIterations; ++iteration) {
     const Eigen::Vector2d centre = 0.25 * (current[0] + current[1] + current[2] + current[3]);

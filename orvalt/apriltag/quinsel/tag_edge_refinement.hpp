@@ -19,6 +19,9 @@ namespace orvalt::apriltag {
 // the detector can be wrong.
 std::optional<TagPoints> refine_tag_edges(const cv::Mat& gray, const TagPoints& corners);
 
+// Sides shorter than this (pixels) hold too few edge points for a line.
+constexpr double kMinEdgeFitSidePx = 16.0;
+
 // refine_tag_edges for every tag of `tags`, detected in `gray`; the tags whose edges did not
 // fit are left out.
 TagMap refine_tags_edges(const cv::Mat& gray, const TagMap& tags);

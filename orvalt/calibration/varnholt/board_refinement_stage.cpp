@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "orvalt/apriltag/quinsel/tag_edge_refinement.hpp"
 #include "orvalt/common/angles.hpp"
 #include "orvalt/common/logger.hpp"
 
@@ -62,16 +63,16 @@ std::vector<StampedPlanarPose> refinement_odometry(const std::vector<PoseRow>& t
 
 BoardRefinementRecord refine_result_on_board(const RefinementInput& input,
                                              const RefinementOptions& options) {
-  // A frame counts when some tag's corners came back from its edges: tags with sides under
-  // 16 px or blurred past recognition are detected but not refined.
+  // A frame counts when some tag's corners came back from its edges: tags with short sides or
+  // blurred past recognition are detected but not refined.
   const int frames = static_cast<int>(
       std::count_if(input.frames.begin(), input.frames.end(),
                     [](const RefinementFrame& frame) { return !frame.tags.empty(); }));
   if (frames < kMinRefinementFrames) {
     return failed(input,
                   fmt::format("only {} frames saw the board with a tag whose edges fit (sides of "
-                              "16 px or more), at least {} are needed",
-                              frames, kMinRefinementFrames));
+                              "{:g} px or more), at least {} are needed",
+                              frames, apriltag::kMinEdgeFitSidePx, kMinRefinementFrames));
   }
   try {
     BoardRefinementRecord record;
